@@ -1,0 +1,105 @@
+// LZ reconstruction of the qk1 format: a dictionary decoder without distances.
+//
+// A reference does not give an offset; it names a slot in a small ring of
+// earlier positions kept for each value of the byte before the current
+// position (the context). Each step emits one literal byte or copies an
+// earlier run, then offers the positions it produced to the rings. The writer
+// keeps the rings exactly the same way (ContextRings below serves both), so the
+// rules here, which slot a symbol names, which positions enter which ring and a
+// repeat reference's slot move, are the format.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "codec/InputStream.h"
+#include "codec/PrefixDecoder.h"
+
+namespace qk {
+
+// The candidate rings of one block: for each context byte c a ring of
+// slotCount (position, length) entries. Occupied slots are always 0..filled-1
+// (a ring fills from slot 0 and only a full ring wraps), so emptiness is read
+// from `filled` and starting a block only has to clear head and filled.
+class ContextRings {
+public:
+    explicit ContextRings(bool largeModel);
+
+    bool valid() const { return positions && lengths; }
+
+    // Empties every ring.
+    void Clear();
+
+    std::uint32_t Slot(std::uint8_t context, std::uint32_t offset) const {
+        return context * slotCount + (head[context] + offset) % slotCount;
+    }
+    bool Occupied(std::uint8_t context, std::uint32_t slot) const {
+        return (slot - context * slotCount) < filled[context];
+    }
+
+    // Enters `position` with `length` as the newest entry of the ring of
+    // `context`, overwriting the oldest once the ring is full.
+    void Insert(std::uint8_t context, std::uint32_t position, std::uint32_t length) {
+        const std::uint32_t base = context * slotCount;
+        positions[base + head[context]] = position;
+        lengths[base + head[context]] = length;
+        if (++head[context] > filled[context]) filled[context] = head[context];
+        if (head[context] == slotCount) head[context] = 0;
+    }
+
+    // Inner positions of a step enter only rings that have never been full.
+    void InsertIfNotFull(std::uint8_t context, std::uint32_t position, std::uint32_t length) {
+        if (filled[context] <= head[context]) Insert(context, position, length);
+    }
+
+    // A repeat reference through slot `used` of a full ring moves the entry the
+    // next insertion would overwrite into the slot just used.
+    void MoveHeadInto(std::uint8_t context, std::uint32_t used) {
+        const std::uint32_t h = context * slotCount + head[context];
+        if (head[context] < filled[context]) {
+            positions[used] = positions[h];
+            lengths[used] = lengths[h];
+        }
+    }
+
+    std::uint32_t slotCount;
+    std::uint16_t head[256];
+    std::uint16_t filled[256];
+    std::unique_ptr<std::uint32_t[]> positions;
+    std::unique_ptr<std::uint32_t[]> lengths;
+};
+
+class LzDecoder {
+public:
+    enum Result { kDone = 0, kOverrun = 1, kBadReference = 2 };
+
+    // Builds the prefix decoder (reading the code block from `input`) and the
+    // rings. Check valid() for failed allocations.
+    LzDecoder(InputStream* input, bool insertInner, bool largeModel);
+
+    bool valid() const { return decoder_.valid() && rings_.valid(); }
+
+    // Starts a new block of `size` bytes in `output`, with empty rings. The bit
+    // stream carries on.
+    void Reset(std::uint8_t* output, std::int32_t size);
+
+    // Decodes until at least `target` bytes of the block exist (a step is never
+    // split, so up to the block's end). Returns kDone, kOverrun when a copy would
+    // run past the block, or kBadReference for a reference to an empty slot or a
+    // failed codeword.
+    int Decode(std::int32_t target);
+
+    std::int32_t outputPos() const { return outputPos_; }
+    const ContextRings& rings() const { return rings_; }
+
+private:
+    PrefixDecoder decoder_;
+    ContextRings rings_;
+    bool insertInner_;
+    std::uint8_t* output_ = nullptr;
+    std::int32_t outputSize_ = 0;
+    std::int32_t outputPos_ = 0;
+    std::int32_t insertPos_ = 0;
+};
+
+}  // namespace qk

@@ -1,0 +1,156 @@
+#include "codec/PrefixDecoder.h"
+
+#include <algorithm>
+#include <new>
+
+namespace qk {
+
+PrefixDecoder::PrefixDecoder(InputStream* input, bool largeModel)
+    : symbolModel_(largeModel ? 1280 : 768),
+      lengthModel_(kLengthSymbols),
+      sortedCodes_(new (std::nothrow) SortedCode[largeModel ? 1280 : 768]),
+      input_(input) {
+    const int n = input_->Read(inBuf_, kInputChunk);
+    inCount_ = static_cast<std::uint16_t>(n);
+    inPos_ = 0;
+    valid_ = symbolModel_.valid() && lengthModel_.valid() && sortedCodes_;
+    if (valid_) LoadCodeTables();
+}
+
+// The next byte of the stream. Past the end of the data the stream does not
+// fail: each further byte is the first byte of the last chunk that held data
+// (Read is asked again every time). Well-formed streams only ever pull such
+// bytes into the look-ahead, never consume them.
+std::uint8_t PrefixDecoder::NextByte() {
+    if (inCount_ <= inPos_) {
+        inCount_ = static_cast<std::uint16_t>(input_->Read(inBuf_, kInputChunk));
+        inPos_ = 0;
+    }
+    return inBuf_[inPos_++];
+}
+
+// Tops the look-ahead up to at least 57 bits, so that any ConsumeBits(k <= 32)
+// that follows still leaves 32 real bits for the window.
+void PrefixDecoder::Refill() {
+    while (aheadBits_ <= 56) {
+        ahead_ |= static_cast<std::uint64_t>(NextByte()) << (56 - aheadBits_);
+        aheadBits_ += 8;
+    }
+}
+
+// Reads the 5-bit lengths of both alphabets and builds the codes. The block is
+// 896 (or 1408) fields, a whole number of bytes, so coded data starts aligned.
+void PrefixDecoder::LoadCodeTables() {
+    Refill();
+    window_ = static_cast<std::uint32_t>(ahead_ >> 32);
+    for (int i = 0; i < symbolModel_.count; ++i) {
+        symbolModel_.nodes[i].depth = window_ >> 27;
+        ConsumeBits(5);
+    }
+    for (int i = 0; i < kLengthSymbols; ++i) {
+        lengthModel_.nodes[i].depth = window_ >> 27;
+        ConsumeBits(5);
+    }
+    BuildCode(symbolModel_);
+    BuildCode(lengthModel_);
+    BuildSymbolTables();
+    BuildLengthTable();
+}
+
+void PrefixDecoder::BuildSymbolTables() {
+    const int n = symbolModel_.count;
+    SortedCode* sorted = sortedCodes_.get();
+    for (int i = 0; i < n; ++i) {
+        sorted[i] = {symbolModel_.codes[i], symbolModel_.lengths[i], static_cast<std::uint16_t>(i)};
+    }
+    // Codewords cut to 32 bits may be equal; the symbol breaks the tie.
+    std::sort(sorted, sorted + n, [](const SortedCode& a, const SortedCode& b) {
+        if (a.code != b.code) return a.code < b.code;
+        return a.symbol < b.symbol;
+    });
+
+    // firstIndex: the first position, other than 0, whose codeword starts with
+    // each 12-bit prefix; position 0 for prefix 0; a prefix no codeword starts
+    // with inherits from the prefix below, which is the short codeword covering it.
+    constexpr int kSlots = 1 << kFirstIndexBits;
+    std::fill(firstIndex_, firstIndex_ + kSlots, kNoNode);
+    for (int i = n - 1; i >= 1; --i) {
+        firstIndex_[sorted[i].code >> (32 - kFirstIndexBits)] = static_cast<std::uint16_t>(i);
+    }
+    firstIndex_[0] = 0;
+    for (int p = 1; p < kSlots; ++p) {
+        if (firstIndex_[p] == kNoNode) firstIndex_[p] = firstIndex_[p - 1];
+    }
+
+    // The decoding rule: the entry a prefix names decides the symbol by itself
+    // when its codeword is shorter than 12 bits; otherwise the search starts there.
+    for (int p = 0; p < kSlots; ++p) {
+        const SortedCode& s = sorted[firstIndex_[p]];
+        if (s.length < kFirstIndexBits) {
+            symbolTable_[p] = {s.symbol, static_cast<std::uint8_t>(s.length)};
+        } else {
+            symbolTable_[p] = {firstIndex_[p], 0};
+        }
+    }
+}
+
+void PrefixDecoder::BuildLengthTable() {
+    // The code is prefix-free, so at most one codeword of up to 10 bits covers a
+    // 10-bit prefix; prefixes of longer codewords are searched in symbol order.
+    std::fill(lengthTable_, lengthTable_ + (1 << kLengthTableBits), kLengthSearch);
+    for (int i = 0; i < kLengthSymbols; ++i) {
+        const unsigned length = lengthModel_.lengths[i];
+        if (length == 0 || length > kLengthTableBits) continue;
+        const std::uint32_t first = lengthModel_.codes[i] >> (32 - kLengthTableBits);
+        const std::uint32_t span = 1u << (kLengthTableBits - length);
+        for (std::uint32_t p = first; p < first + span; ++p) {
+            lengthTable_[p] = static_cast<std::uint8_t>(i);
+        }
+    }
+}
+
+// True when the window starts with `code` of `length` bits. A codeword longer
+// than 32 bits was cut when built and can never be matched.
+bool PrefixDecoder::Matches(std::uint32_t code, unsigned length) const {
+    if (length == 0 || length > 32) return false;
+    return ((code ^ window_) >> (32 - length)) == 0;
+}
+
+std::uint16_t PrefixDecoder::SearchSymbol(std::uint16_t start) {
+    const SortedCode* sorted = sortedCodes_.get();
+    for (int i = start; i < symbolModel_.count; ++i) {
+        if (Matches(sorted[i].code, sorted[i].length)) {
+            ConsumeBits(sorted[i].length);
+            return sorted[i].symbol;
+        }
+    }
+    failed_ = 1;
+    return 0;
+}
+
+std::uint32_t PrefixDecoder::DecodeLength() {
+    unsigned symbol = lengthTable_[window_ >> (32 - kLengthTableBits)];
+    if (symbol == kLengthSearch) {
+        symbol = kLengthSymbols;
+        for (unsigned i = 0; i < kLengthSymbols; ++i) {
+            if (Matches(lengthModel_.codes[i], lengthModel_.lengths[i])) {
+                symbol = i;
+                break;
+            }
+        }
+        if (symbol == kLengthSymbols) {
+            failed_ = 1;
+            return 0;
+        }
+    }
+    ConsumeBits(lengthModel_.lengths[symbol]);
+    if (symbol != kLengthSymbols - 1) return symbol;
+
+    const unsigned n = (window_ >> 27) + 1;
+    ConsumeBits(5);
+    const std::uint32_t value = window_;
+    ConsumeBits(n);
+    return n == 32 ? value : value >> (32 - n);
+}
+
+}  // namespace qk

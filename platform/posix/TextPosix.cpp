@@ -1,0 +1,163 @@
+// Text conversion on POSIX systems, through iconv.
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Text.h"
+
+namespace qk::platform {
+
+namespace {
+
+TextMode gMode = TextMode::kPassThrough;
+
+// One iconv conversion descriptor, closed on destruction.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+    ~Converter() {
+        if (cd_ != reinterpret_cast<iconv_t>(-1)) ::iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    // Converts all of `in`; false when any of it cannot be converted.
+    bool Convert(std::string_view in, std::string& out) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) return false;
+        ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        char buffer[64];
+        char* src = const_cast<char*>(in.data());
+        std::size_t srcLeft = in.size();
+        while (srcLeft > 0) {
+            char* dst = buffer;
+            std::size_t dstLeft = sizeof buffer;
+            const std::size_t r = ::iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+            out.append(buffer, static_cast<std::size_t>(dst - buffer));
+            if (r == static_cast<std::size_t>(-1) && errno != E2BIG) return false;
+        }
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        if (::iconv(cd_, nullptr, nullptr, &dst, &dstLeft) == static_cast<std::size_t>(-1)) {
+            return false;
+        }
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        return true;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+Converter& FromCp932() {
+    static Converter converter("UTF-8", "CP932");
+    return converter;
+}
+
+Converter& ToCp932() {
+    static Converter converter("CP932", "UTF-8");
+    return converter;
+}
+
+bool IsCp932Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// Byte length of the UTF-8 sequence that starts with `b` (1 for a stray byte).
+std::size_t Utf8Length(unsigned char b) {
+    if (b >= 0xF0 && b <= 0xF4) return 4;
+    if (b >= 0xE0) return 3;
+    if (b >= 0xC2 && b < 0xE0) return 2;
+    return 1;
+}
+
+void AppendEscaped(std::string& out, std::string_view bytes) {
+    static const char kHex[] = "0123456789ABCDEF";
+    for (unsigned char b : bytes) {
+        out += '%';
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
+    }
+}
+
+// CP932 -> UTF-8 one character at a time, so that a bad character costs only
+// itself: it is written as %XX per byte.
+std::string Cp932ToUtf8Escaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 3 / 2);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        const std::size_t n = (IsCp932Lead(b) && i + 1 < text.size()) ? 2 : 1;
+        const std::string_view ch = text.substr(i, n);
+        std::string converted;
+        if (FromCp932().Convert(ch, converted)) {
+            out += converted;
+        } else {
+            AppendEscaped(out, ch);
+        }
+        i += n;
+    }
+    return out;
+}
+
+}  // namespace
+
+void InitTextMode() {
+    const char* codeset = ::nl_langinfo(CODESET);
+    gMode = (codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0))
+                ? TextMode::kUtf8
+                : TextMode::kPassThrough;
+}
+
+void SetTextMode(TextMode mode) { gMode = mode; }
+TextMode CurrentTextMode() { return gMode; }
+
+std::string ToNativePath(std::string_view programText) {
+    if (gMode == TextMode::kPassThrough) return std::string(programText);
+    return Cp932ToUtf8Escaped(programText);
+}
+
+std::string ToConsole(std::string_view programText) { return ToNativePath(programText); }
+
+std::string FromNative(std::string_view native) {
+    if (gMode == TextMode::kPassThrough) return std::string(native);
+    std::string out;
+    out.reserve(native.size());
+    std::size_t i = 0;
+    while (i < native.size()) {
+        const unsigned char b = static_cast<unsigned char>(native[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        const std::size_t n = std::min(Utf8Length(b), native.size() - i);
+        const std::string_view ch = native.substr(i, n);
+        std::string converted;
+        if (ToCp932().Convert(ch, converted)) {
+            out += converted;
+        } else {
+            out += ch;
+        }
+        i += n;
+    }
+    return out;
+}
+
+bool Cp932ToUtf8(std::string_view cp932, std::string& utf8) {
+    utf8.clear();
+    return FromCp932().Convert(cp932, utf8);
+}
+
+bool Utf8ToCp932(std::string_view utf8, std::string& cp932) {
+    cp932.clear();
+    return ToCp932().Convert(utf8, cp932);
+}
+
+}  // namespace qk::platform
