@@ -1,0 +1,106 @@
+#include "archive/ArchiveReader.h"
+
+#include <new>
+
+namespace qk {
+
+ArchiveReader::Status ArchiveReader::FromDecodeResult(int result) {
+    if (result == LzDecoder::kDone) return Status::kOk;
+    return result == LzDecoder::kOverrun ? Status::kOverrun : Status::kBadReference;
+}
+
+ArchiveReader::Status ArchiveReader::Open(const std::string& path) {
+    stream_.reset(new (std::nothrow) ArchiveStream(path));
+    if (!stream_) return Status::kNoMemory;
+    if (!stream_->isOpen()) return Status::kOpenFailure;
+    switch (stream_->ReadHeader(header_)) {
+        case ArchiveStream::HeaderResult::kOk: return Status::kOk;
+        case ArchiveStream::HeaderResult::kReadFailure: return Status::kReadFailure;
+        case ArchiveStream::HeaderResult::kNotArchive: return Status::kNotArchive;
+    }
+    return Status::kNotArchive;
+}
+
+ArchiveReader::Status ArchiveReader::Open(std::FILE* file) {
+    stream_.reset(new (std::nothrow) ArchiveStream(file));
+    if (!stream_) {
+        if (file) std::fclose(file);
+        return Status::kNoMemory;
+    }
+    if (!stream_->isOpen()) return Status::kOpenFailure;
+    switch (stream_->ReadHeader(header_)) {
+        case ArchiveStream::HeaderResult::kOk: return Status::kOk;
+        case ArchiveStream::HeaderResult::kReadFailure: return Status::kReadFailure;
+        case ArchiveStream::HeaderResult::kNotArchive: return Status::kNotArchive;
+    }
+    return Status::kNotArchive;
+}
+
+bool ArchiveReader::CheckPassword(std::string_view password) {
+    const PasswordKey key = DeriveKey(password);
+    stream_->SetKey(key.key);
+    return key.check == header_.passwordCheck;
+}
+
+ArchiveReader::Status ArchiveReader::DecodeTable() {
+    const std::int32_t tableSize = header_.tableSize;
+    if (tableSize < 0) return Status::kBadTable;
+    tableBlock_.reset(new (std::nothrow) std::uint8_t[tableSize > 0 ? tableSize : 1]);
+    if (!tableBlock_) return Status::kNoMemory;
+    lzDecoder_.reset(new (std::nothrow)
+                         LzDecoder(stream_.get(), header_.insertInner(), header_.largeModel()));
+    if (!lzDecoder_ || !lzDecoder_->valid()) return Status::kNoMemory;
+    lzDecoder_->Reset(tableBlock_.get(), tableSize);
+    return FromDecodeResult(lzDecoder_->Decode(tableSize));
+}
+
+ArchiveReader::Status ArchiveReader::ParseTable(char separator) {
+    if (!tableBlock_) return Status::kBadTable;
+    if (!entries_.Parse(tableBlock_.get(), header_.tableSize, header_.entryCount, separator)) {
+        return Status::kBadTable;
+    }
+    return Status::kOk;
+}
+
+ArchiveReader::Status ArchiveReader::ReadTable(char separator) {
+    const Status decoded = DecodeTable();
+    if (decoded != Status::kOk) return decoded;
+    return ParseTable(separator);
+}
+
+ArchiveReader::Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_t* buffer,
+                                                 std::int32_t step, const Progress& progress) {
+    if (!lzDecoder_) return Status::kBadTable;
+    lzDecoder_->Reset(buffer, batch.total);
+    if (batch.total <= 0) return Status::kOk;
+    if (step <= 0) step = batch.total;
+    std::int64_t requested = 0;
+    do {
+        if (progress && !progress(static_cast<std::int32_t>(requested))) return Status::kStopped;
+        requested += step;
+        const std::int32_t target =
+            requested > batch.total ? batch.total : static_cast<std::int32_t>(requested);
+        const int result = lzDecoder_->Decode(target);
+        if (result != LzDecoder::kDone) return FromDecodeResult(result);
+    } while (requested < batch.total);
+    return Status::kOk;
+}
+
+ArchiveReader::Status ArchiveReader::ForEachEntry(
+    const std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>& visit) {
+    const std::int32_t largest = entries_.largestSize;
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[largest > 0 ? largest : 1]);
+    if (!buffer) return Status::kNoMemory;
+    for (const Batch& batch : batches()) {
+        const Status status = DecodeBatch(batch, buffer.get());
+        if (status != Status::kOk) return status;
+        std::int32_t offset = 0;
+        for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
+            if (!visit(i, buffer.get() + offset, entries_.sizes[i])) return Status::kStopped;
+            offset += entries_.sizes[i];
+        }
+    }
+    return Status::kOk;
+}
+
+}  // namespace qk

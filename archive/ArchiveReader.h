@@ -1,0 +1,101 @@
+// Reading a qk1 archive, step by step: the library's public entry for
+// everything that decodes archives (the console program and the tools).
+//
+//   ArchiveReader reader;
+//   if (reader.Open(path) != ArchiveReader::Status::kOk) ...;
+//   if (reader.header().passwordSet() && !reader.CheckPassword(pw)) ...;
+//   if (reader.ReadTable('/') != ArchiveReader::Status::kOk) ...;
+//   for (const Batch& b : reader.batches()) reader.DecodeBatch(b, buffer, ...);
+//
+// Each step reports a Status; nothing throws. The steps keep the order the
+// format needs: the password key must be set before the first compressed byte
+// is read, which ReadTable does.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/ArchiveStream.h"
+#include "archive/EntryTable.h"
+#include "codec/LzDecoder.h"
+
+namespace qk {
+
+class ArchiveReader {
+public:
+    enum class Status {
+        kOk,
+        kOpenFailure,    // the file cannot be opened
+        kReadFailure,    // fewer than 20 bytes at offset 0
+        kNotArchive,     // no signature at offset 0 nor through the trailer
+        kWrongPassword,  // check value differs
+        kNoMemory,       // a table, ring or batch buffer cannot be allocated
+        kOverrun,        // decoding result 1: a copy would run past its block
+        kBadReference,   // decoding result 2: a reference to missing data
+        kBadTable,       // the decoded table is inconsistent
+        kStopped,        // the progress callback asked to stop
+    };
+
+    // Maps a decoding result (1 or 2) to its status.
+    static Status FromDecodeResult(int result);
+
+    ArchiveReader() = default;
+    ArchiveReader(const ArchiveReader&) = delete;
+    ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+    // Opens `path` (program text) and reads its header.
+    Status Open(const std::string& path);
+    // Same, over an already open file that the reader takes over.
+    Status Open(std::FILE* file);
+
+    const ArchiveHeader& header() const { return header_; }
+
+    // Derives the key from the password bytes (CP932), sets it in the stream,
+    // and compares the check value. Only meaningful when passwordSet().
+    bool CheckPassword(std::string_view password);
+
+    // Allocates the table buffer, builds the decoder (reading the code block)
+    // and decodes the entry table; kOk, kNoMemory, kOverrun or kBadReference.
+    Status DecodeTable();
+    // Parses the decoded table, names with `separator` for both separators.
+    Status ParseTable(char separator);
+    // DecodeTable then ParseTable.
+    Status ReadTable(char separator);
+
+    const EntryTable& entries() const { return entries_; }
+    std::vector<Batch> batches() const { return FormBatches(entries_.sizes, entries_.largestSize); }
+
+    // Called before each Decode call of a batch with the bytes of the batch
+    // requested so far; returning false stops with kStopped.
+    using Progress = std::function<bool(std::int32_t requested)>;
+
+    // Decodes a batch into `buffer` (at least batch.total bytes), in steps of
+    // `step` bytes with a progress call before each step.
+    Status DecodeBatch(const Batch& batch, std::uint8_t* buffer, std::int32_t step,
+                       const Progress& progress);
+    // Same without progress.
+    Status DecodeBatch(const Batch& batch, std::uint8_t* buffer) {
+        return DecodeBatch(batch, buffer, batch.total, nullptr);
+    }
+
+    // Walks every entry: decodes batch by batch into one buffer of the largest
+    // entry's size and hands each entry's bytes to `visit` (index, data, size).
+    // `visit` returning false stops with kStopped.
+    Status ForEachEntry(
+        const std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>& visit);
+
+    std::FILE* file() const { return stream_ ? stream_->file() : nullptr; }
+
+private:
+    std::unique_ptr<ArchiveStream> stream_;
+    ArchiveHeader header_;
+    std::unique_ptr<std::uint8_t[]> tableBlock_;
+    std::unique_ptr<LzDecoder> lzDecoder_;
+    EntryTable entries_;
+};
+
+}  // namespace qk
