@@ -45,8 +45,7 @@ void BuildCode(CodeModel& model) {
             ++lengths[s];
             codes[s] >>= 1;
         }
-        for (std::uint16_t p = static_cast<std::uint16_t>(i + 1); p != kNoNode;
-             p = nodes[p].next) {
+        for (std::uint16_t p = static_cast<std::uint16_t>(i + 1); p != kNoNode; p = nodes[p].next) {
             const std::uint16_t s = nodes[p].symbol;
             ++lengths[s];
             codes[s] = (codes[s] >> 1) | 0x80000000u;

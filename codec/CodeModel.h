@@ -22,15 +22,15 @@ constexpr std::uint16_t kNoNode = 65535;
 
 // One prefix code: per symbol a left-aligned codeword and its length.
 class CodeModel {
-public:
+  public:
     // Allocates the three arrays for `count` symbols (count >= 2); check valid().
     explicit CodeModel(int count);
 
     bool valid() const { return nodes && codes && lengths; }
 
-    std::unique_ptr<CodeNode[]> nodes;        // construction work space
-    std::unique_ptr<std::uint32_t[]> codes;   // codeword, first bit in bit 31
-    std::unique_ptr<std::uint16_t[]> lengths; // codeword length in bits (may exceed 32)
+    std::unique_ptr<CodeNode[]> nodes;         // construction work space
+    std::unique_ptr<std::uint32_t[]> codes;    // codeword, first bit in bit 31
+    std::unique_ptr<std::uint16_t[]> lengths;  // codeword length in bits (may exceed 32)
     int count;
 };
 

@@ -92,26 +92,8 @@ int LzDecoder::Decode(std::int32_t target) {
         }
         outputPos_ += static_cast<std::int32_t>(length);
 
-        // Every position p >= 1 is a candidate for the ring of the byte at p-1,
-        // stored with the number of bytes from p to the end of its step. The
-        // first position of a step always enters; inner ones only with
-        // insertInner and only into rings that have never been full.
-        if (outputPos_ - 1 > insertPos_) {
-            rings_.Insert(output_[insertPos_], static_cast<std::uint32_t>(insertPos_ + 1),
-                          static_cast<std::uint32_t>(length));
-            ++insertPos_;
-            if (!insertInner_) {
-                insertPos_ = outputPos_ - 1;
-            } else {
-                std::uint32_t remaining = static_cast<std::uint32_t>(length) - 1;
-                while (outputPos_ - 1 > insertPos_) {
-                    rings_.InsertIfNotFull(output_[insertPos_],
-                                           static_cast<std::uint32_t>(insertPos_ + 1), remaining);
-                    --remaining;
-                    ++insertPos_;
-                }
-            }
-        }
+        rings_.EnterStep(output_, insertPos_, outputPos_, static_cast<std::uint32_t>(length),
+                         insertInner_);
     }
     return decoder_.failed() ? kBadReference : kDone;
 }

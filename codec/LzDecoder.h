@@ -22,7 +22,7 @@ namespace qk {
 // (a ring fills from slot 0 and only a full ring wraps), so emptiness is read
 // from `filled` and starting a block only has to clear head and filled.
 class ContextRings {
-public:
+  public:
     explicit ContextRings(bool largeModel);
 
     bool valid() const { return positions && lengths; }
@@ -62,6 +62,31 @@ public:
         }
     }
 
+    // Offers the positions of a step that ended at `outputPos` (exclusive)
+    // with `length` bytes. `insertPos` is the cursor of the next context byte:
+    // every position p >= 1 is a candidate for the ring of the byte at p-1,
+    // stored with the number of bytes from p to the end of its step. The first
+    // position of a step always enters; inner ones only with `inner` and only
+    // into rings that have never been full. After the first step of a block
+    // (outputPos 1) nothing enters: position 0 has no context.
+    void EnterStep(const std::uint8_t* output, std::int32_t& insertPos, std::int32_t outputPos,
+                   std::uint32_t length, bool inner) {
+        if (outputPos - 1 <= insertPos) return;
+        Insert(output[insertPos], static_cast<std::uint32_t>(insertPos + 1), length);
+        ++insertPos;
+        if (!inner) {
+            insertPos = outputPos - 1;
+            return;
+        }
+        std::uint32_t remaining = length - 1;
+        while (outputPos - 1 > insertPos) {
+            InsertIfNotFull(output[insertPos], static_cast<std::uint32_t>(insertPos + 1),
+                            remaining);
+            --remaining;
+            ++insertPos;
+        }
+    }
+
     std::uint32_t slotCount;
     std::uint16_t head[256];
     std::uint16_t filled[256];
@@ -70,7 +95,7 @@ public:
 };
 
 class LzDecoder {
-public:
+  public:
     enum Result { kDone = 0, kOverrun = 1, kBadReference = 2 };
 
     // Builds the prefix decoder (reading the code block from `input`) and the
@@ -92,7 +117,7 @@ public:
     std::int32_t outputPos() const { return outputPos_; }
     const ContextRings& rings() const { return rings_; }
 
-private:
+  private:
     PrefixDecoder decoder_;
     ContextRings rings_;
     bool insertInner_;

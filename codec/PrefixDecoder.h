@@ -29,7 +29,7 @@ struct SortedCode {
 };
 
 class PrefixDecoder {
-public:
+  public:
     static constexpr int kInputChunk = 512;
     static constexpr int kLengthSymbols = 128;
     static constexpr int kFirstIndexBits = 12;
@@ -78,7 +78,7 @@ public:
     const SortedCode* sortedCodes() const { return sortedCodes_.get(); }
     const std::uint16_t* firstIndex() const { return firstIndex_; }
 
-private:
+  private:
     // Per 12-bit window prefix: a codeword shorter than 12 bits decided by the
     // prefix alone (length != 0), or the position in sortedCodes_ at which the
     // search for a longer codeword starts (length == 0, position in `symbol`).

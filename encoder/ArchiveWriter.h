@@ -1,0 +1,50 @@
+// Writing qk1 archives: the library's archive writer.
+//
+//   std::vector<qk::ArchiveEntry> entries = ...;   // name (CP932 bytes), time, data
+//   qk::WriteOptions options;                      // flags, password, search depth
+//   std::vector<std::uint8_t> archive;
+//   std::string error;
+//   if (!qk::WriteArchive(entries, options, archive, &error)) ...;
+//
+// The writer keeps the decoder's context rings exactly as the decoder will,
+// restarts its LZ history at the entry table and at every batch by the batch
+// rule, and codes with the codewords that the decoder derives from the code
+// lengths it sends. Every archive is decoded again before it is handed out, so
+// the writer never returns an archive that decodes differently from its input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qk {
+
+struct ArchiveEntry {
+    std::string name;        // Shift-JIS (CP932) path, '\' or '/' between components
+    std::uint32_t time = 0;  // modification time, seconds since 1970 UTC
+    std::vector<std::uint8_t> data;
+};
+
+struct WriteOptions {
+    bool largeModel = false;   // 512 candidates per context and a 1280-symbol alphabet
+    bool insertInner = false;  // offer positions inside copied runs to the rings
+    bool usePassword = false;
+    std::string password;  // CP932 bytes; used when usePassword
+    // How many of a ring's slots the match search looks at, newest first
+    // (0: all of them).
+    int searchDepth = 0;
+    bool verify = true;  // decode the result again and compare
+};
+
+// Writes a complete archive into `out`. False with a reason in `error` when
+// the entries cannot be stored (sizes beyond the format's 2^31 limits, a name
+// holding a zero byte, an empty password, no memory) or verification failed.
+bool WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+                  std::vector<std::uint8_t>& out, std::string* error);
+
+// A self-extracting file: the program image, the archive, and the archive's
+// length as 4 big-endian bytes.
+std::vector<std::uint8_t> MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,
+                                             const std::vector<std::uint8_t>& archive);
+
+}  // namespace qk
