@@ -14,9 +14,12 @@ ArchiveReader::Status ArchiveReader::Open(const std::string& path) {
     if (!stream_) return Status::kNoMemory;
     if (!stream_->isOpen()) return Status::kOpenFailure;
     switch (stream_->ReadHeader(header_)) {
-        case ArchiveStream::HeaderResult::kOk: return Status::kOk;
-        case ArchiveStream::HeaderResult::kReadFailure: return Status::kReadFailure;
-        case ArchiveStream::HeaderResult::kNotArchive: return Status::kNotArchive;
+        case ArchiveStream::HeaderResult::kOk:
+            return Status::kOk;
+        case ArchiveStream::HeaderResult::kReadFailure:
+            return Status::kReadFailure;
+        case ArchiveStream::HeaderResult::kNotArchive:
+            return Status::kNotArchive;
     }
     return Status::kNotArchive;
 }
@@ -29,9 +32,12 @@ ArchiveReader::Status ArchiveReader::Open(std::FILE* file) {
     }
     if (!stream_->isOpen()) return Status::kOpenFailure;
     switch (stream_->ReadHeader(header_)) {
-        case ArchiveStream::HeaderResult::kOk: return Status::kOk;
-        case ArchiveStream::HeaderResult::kReadFailure: return Status::kReadFailure;
-        case ArchiveStream::HeaderResult::kNotArchive: return Status::kNotArchive;
+        case ArchiveStream::HeaderResult::kOk:
+            return Status::kOk;
+        case ArchiveStream::HeaderResult::kReadFailure:
+            return Status::kReadFailure;
+        case ArchiveStream::HeaderResult::kNotArchive:
+            return Status::kNotArchive;
     }
     return Status::kNotArchive;
 }
@@ -89,7 +95,8 @@ ArchiveReader::Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_
 ArchiveReader::Status ArchiveReader::ForEachEntry(
     const std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>& visit) {
     const std::int32_t largest = entries_.largestSize;
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[largest > 0 ? largest : 1]);
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
+                                               std::uint8_t[largest > 0 ? largest : 1]);
     if (!buffer) return Status::kNoMemory;
     for (const Batch& batch : batches()) {
         const Status status = DecodeBatch(batch, buffer.get());

@@ -26,7 +26,7 @@
 namespace qk {
 
 class ArchiveReader {
-public:
+  public:
     enum class Status {
         kOk,
         kOpenFailure,    // the file cannot be opened
@@ -90,7 +90,7 @@ public:
 
     std::FILE* file() const { return stream_ ? stream_->file() : nullptr; }
 
-private:
+  private:
     std::unique_ptr<ArchiveStream> stream_;
     ArchiveHeader header_;
     std::unique_ptr<std::uint8_t[]> tableBlock_;

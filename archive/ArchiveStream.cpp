@@ -101,13 +101,16 @@ ArchiveStream::HeaderResult ArchiveStream::ReadHeader(ArchiveHeader& header) {
     return HeaderResult::kOk;
 }
 
-void ArchiveStream::SetKey(const std::uint8_t key[4]) { std::memcpy(key_, key, 4); }
+void ArchiveStream::SetKey(const std::uint8_t key[4]) {
+    std::memcpy(key_, key, 4);
+}
 
 // The key index restarts at 0 on every read; the decoder asks for multiples
 // of 4, so it always equals the byte's distance from the data start mod 4.
 int ArchiveStream::Read(std::uint8_t* buffer, int count) {
     if (!file_ || count <= 0) return 0;
-    const int n = static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(count), file_.get()));
+    const int n =
+        static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(count), file_.get()));
     for (int i = 0; i < n; ++i) buffer[i] ^= key_[i & 3];
     return n;
 }

@@ -13,7 +13,7 @@ namespace qk {
 
 // Owner of one open stdio file; closes it on destruction.
 class FileHolder {
-public:
+  public:
     FileHolder() = default;
     explicit FileHolder(std::FILE* file) : file_(file) {}
     ~FileHolder() { Close(); }
@@ -27,7 +27,7 @@ public:
         file_ = nullptr;
     }
 
-private:
+  private:
     std::FILE* file_ = nullptr;
 };
 
@@ -71,7 +71,7 @@ bool ParseHeader(const std::uint8_t* bytes, ArchiveHeader& header);
 void FormatHeader(const ArchiveHeader& header, std::uint8_t* bytes);
 
 class ArchiveStream : public InputStream {
-public:
+  public:
     enum class HeaderResult { kOk, kReadFailure, kNotArchive };
 
     // Opens `path` (program text); check isOpen().
@@ -92,7 +92,7 @@ public:
 
     std::FILE* file() const { return file_.get(); }
 
-private:
+  private:
     FileHolder file_;
     std::uint8_t key_[4] = {0, 0, 0, 0};
 };

@@ -10,16 +10,18 @@ namespace qk {
 
 // True for the first byte of a Shift-JIS double-byte character as the format
 // scans text: 0x80-0x9F and 0xE0-0xEF.
-inline bool IsLeadByte(std::uint8_t b) { return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF); }
+inline bool IsLeadByte(std::uint8_t b) {
+    return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+}
 
 // Owned copies of the entry names, in entry order.
 class NameList {
-public:
+  public:
     void Add(std::string name) { items_.push_back(std::move(name)); }
     const std::string& Item(int i) const { return items_[static_cast<std::size_t>(i)]; }
     int Count() const { return static_cast<int>(items_.size()); }
 
-private:
+  private:
     std::vector<std::string> items_;
 };
 
@@ -30,7 +32,7 @@ void NormaliseSeparators(std::string& name, char separator);
 // Decoded table layout: N big-endian sizes, N big-endian times, N names each
 // ended by a zero byte.
 class EntryTable {
-public:
+  public:
     // Parses a decoded table. False when the table is inconsistent: a negative
     // count, 8N beyond the table, a name without its zero byte inside the
     // table, or a negative size. Names get `separator` for both separators.

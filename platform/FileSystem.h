@@ -60,7 +60,7 @@ std::string ProgramFilePath();
 // target. Destroying an uncommitted OutputFileWriter removes the temporary, so
 // a failed write leaves any old file untouched.
 class OutputFileWriter {
-public:
+  public:
     OutputFileWriter() = default;
     ~OutputFileWriter();
     OutputFileWriter(const OutputFileWriter&) = delete;
@@ -74,7 +74,7 @@ public:
     // (the temporary is then removed).
     bool Commit();
 
-private:
+  private:
     void Discard();
     std::FILE* file_ = nullptr;
     std::string target_;

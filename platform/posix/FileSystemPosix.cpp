@@ -52,7 +52,9 @@ bool SetFileTime(const std::string& path, std::uint32_t time) {
     return ::utimes(ToNativePath(path).c_str(), times) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(ToNativePath(path).c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return ::unlink(ToNativePath(path).c_str()) == 0;
+}
 
 std::int64_t FileSizeOf(std::FILE* file) {
     struct stat st;
@@ -73,7 +75,9 @@ std::string ProgramFilePath() {
     return FromNative(std::string(buffer, static_cast<std::size_t>(n)));
 }
 
-OutputFileWriter::~OutputFileWriter() { Discard(); }
+OutputFileWriter::~OutputFileWriter() {
+    Discard();
+}
 
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();

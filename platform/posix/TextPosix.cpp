@@ -16,7 +16,7 @@ TextMode gMode = TextMode::kPassThrough;
 
 // One iconv conversion descriptor, closed on destruction.
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
     ~Converter() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) ::iconv_close(cd_);
@@ -47,7 +47,7 @@ public:
         return true;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
@@ -61,7 +61,9 @@ Converter& ToCp932() {
     return converter;
 }
 
-bool IsCp932Lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool IsCp932Lead(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 // Byte length of the UTF-8 sequence that starts with `b` (1 for a stray byte).
 std::size_t Utf8Length(unsigned char b) {
@@ -115,15 +117,21 @@ void InitTextMode() {
                 : TextMode::kPassThrough;
 }
 
-void SetTextMode(TextMode mode) { gMode = mode; }
-TextMode CurrentTextMode() { return gMode; }
+void SetTextMode(TextMode mode) {
+    gMode = mode;
+}
+TextMode CurrentTextMode() {
+    return gMode;
+}
 
 std::string ToNativePath(std::string_view programText) {
     if (gMode == TextMode::kPassThrough) return std::string(programText);
     return Cp932ToUtf8Escaped(programText);
 }
 
-std::string ToConsole(std::string_view programText) { return ToNativePath(programText); }
+std::string ToConsole(std::string_view programText) {
+    return ToNativePath(programText);
+}
 
 std::string FromNative(std::string_view native) {
     if (gMode == TextMode::kPassThrough) return std::string(native);

@@ -38,7 +38,7 @@ TEST(DeriveKey, SignedBytesIndexAndLengthEnterAsTheFormatSays) {
 }
 
 class ArchiveFile : public testing::Test {
-protected:
+  protected:
     std::string Write(const Bytes& bytes) {
         const std::string path = dir_.path() + "/a.qk1";
         test::WriteFileBytes(path, bytes);

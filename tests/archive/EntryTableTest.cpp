@@ -49,7 +49,8 @@ TEST(EntryTable, InconsistentTablesAreRejected) {
     EXPECT_FALSE(EntryTable().Parse(t.data(), size, -1, '/'));
     EXPECT_FALSE(EntryTable().Parse(t.data(), size, 3, '/'));
     const Bytes negative = MakeTable({-5}, {"a"});
-    EXPECT_FALSE(EntryTable().Parse(negative.data(), static_cast<std::int32_t>(negative.size()), 1, '/'));
+    EXPECT_FALSE(
+        EntryTable().Parse(negative.data(), static_cast<std::int32_t>(negative.size()), 1, '/'));
     EntryTable empty;
     EXPECT_TRUE(empty.Parse(t.data(), 0, 0, '/'));
     EXPECT_EQ(empty.largestSize, 0);

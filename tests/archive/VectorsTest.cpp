@@ -26,13 +26,20 @@ Json LoadExpectation(const std::string& name) {
 
 std::string Outcome(ArchiveReader::Status s) {
     switch (s) {
-        case ArchiveReader::Status::kOk: return "ok";
-        case ArchiveReader::Status::kOverrun: return "decode_error_1";
-        case ArchiveReader::Status::kBadReference: return "decode_error_2";
-        case ArchiveReader::Status::kNotArchive: return "not_archive";
-        case ArchiveReader::Status::kReadFailure: return "read_failure";
-        case ArchiveReader::Status::kWrongPassword: return "wrong_password";
-        default: return "other";
+        case ArchiveReader::Status::kOk:
+            return "ok";
+        case ArchiveReader::Status::kOverrun:
+            return "decode_error_1";
+        case ArchiveReader::Status::kBadReference:
+            return "decode_error_2";
+        case ArchiveReader::Status::kNotArchive:
+            return "not_archive";
+        case ArchiveReader::Status::kReadFailure:
+            return "read_failure";
+        case ArchiveReader::Status::kWrongPassword:
+            return "wrong_password";
+        default:
+            return "other";
     }
 }
 
@@ -74,7 +81,9 @@ TEST_P(VectorTest, DecodesAsRecorded) {
         }
     }
     status = reader.DecodeTable();
-    EXPECT_EQ(status == ArchiveReader::Status::kOk ? 0 : status == ArchiveReader::Status::kOverrun ? 1 : 2,
+    EXPECT_EQ(status == ArchiveReader::Status::kOk        ? 0
+              : status == ArchiveReader::Status::kOverrun ? 1
+                                                          : 2,
               expect["table_result"].Int());
     ASSERT_EQ(reader.ParseTable('\\'), ArchiveReader::Status::kOk);
 
@@ -106,7 +115,8 @@ TEST_P(VectorTest, DecodesAsRecorded) {
     EXPECT_EQ(Outcome(status), outcome);
     const Json& decoded = expect["entries_decoded"];
     ASSERT_EQ(digests.size(), decoded.items.size());
-    for (std::size_t i = 0; i < digests.size(); ++i) EXPECT_EQ(digests[i], decoded[i]["sha256"].text);
+    for (std::size_t i = 0; i < digests.size(); ++i)
+        EXPECT_EQ(digests[i], decoded[i]["sha256"].text);
 }
 
 // The plain form decodes every vector to the same bytes and results.
@@ -127,7 +137,8 @@ TEST_P(VectorTest, PlainFormAgrees) {
     LzDecoder fast(&a, flags & 2, flags & 1);
     test::ReferenceLzDecoder plain(&b, flags & 2, flags & 1);
     std::vector<int> sizes{static_cast<int>(expect["header"]["table_size"].Int())};
-    for (const Json& batch : expect["batches"].items) sizes.push_back(static_cast<int>(batch[2].Int()));
+    for (const Json& batch : expect["batches"].items)
+        sizes.push_back(static_cast<int>(batch[2].Int()));
     for (int size : sizes) {
         Bytes x(size), y(size);
         fast.Reset(x.data(), size);

@@ -59,7 +59,8 @@ void ReferencePrefixDecoder::LoadCodeTables() {
     BuildCode(symbolModel);
     BuildCode(lengthModel);
     for (int i = 0; i < symbolModel.count; ++i) {
-        sortedCodes[i] = {symbolModel.codes[i], symbolModel.lengths[i], static_cast<std::uint16_t>(i)};
+        sortedCodes[i] = {symbolModel.codes[i], symbolModel.lengths[i],
+                          static_cast<std::uint16_t>(i)};
     }
     std::sort(sortedCodes.begin(), sortedCodes.end(), [](const SortedCode& a, const SortedCode& b) {
         if (a.code != b.code) return a.code < b.code;
@@ -68,7 +69,8 @@ void ReferencePrefixDecoder::LoadCodeTables() {
         return wa < wb;
     });
     std::fill(firstIndex, firstIndex + 4096, 65535);
-    for (int i = symbolModel.count - 1; i >= 1; --i) firstIndex[sortedCodes[i].code >> 20] = static_cast<std::uint16_t>(i);
+    for (int i = symbolModel.count - 1; i >= 1; --i)
+        firstIndex[sortedCodes[i].code >> 20] = static_cast<std::uint16_t>(i);
     firstIndex[0] = 0;
     for (int p = 1; p < 4096; ++p)
         if (firstIndex[p] == 65535) firstIndex[p] = firstIndex[p - 1];
@@ -163,7 +165,9 @@ int ReferenceLzDecoder::Decode(std::int32_t target) {
                     slotLengths[n * c + j] = slotLengths[n * c + h];
                 }
             }
-            if (static_cast<std::uint64_t>(outputPos) + length > static_cast<std::uint64_t>(outputSize)) return 1;
+            if (static_cast<std::uint64_t>(outputPos) + length >
+                static_cast<std::uint64_t>(outputSize))
+                return 1;
             if (source == 0 || source >= static_cast<std::uint32_t>(outputSize)) return 2;
             for (std::uint64_t k = 0; k < length; ++k) output[outputPos + k] = output[source + k];
         }

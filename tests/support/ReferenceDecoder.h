@@ -15,7 +15,7 @@
 namespace qk::test {
 
 class ReferencePrefixDecoder {
-public:
+  public:
     ReferencePrefixDecoder(InputStream* input, bool largeModel);
 
     void ConsumeBits(unsigned k);
@@ -35,7 +35,7 @@ public:
     std::uint16_t firstIndex[4096];
     std::uint32_t failed = 0;
 
-private:
+  private:
     std::uint8_t NextByte();
     void Step(unsigned s);
     void LoadCodeTables();
@@ -43,7 +43,7 @@ private:
 };
 
 class ReferenceLzDecoder {
-public:
+  public:
     ReferenceLzDecoder(InputStream* input, bool insertInner, bool largeModel);
     void Reset(std::uint8_t* output, std::int32_t size);
     int Decode(std::int32_t target);

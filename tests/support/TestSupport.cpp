@@ -14,8 +14,8 @@ int MemoryStream::Read(std::uint8_t* buffer, int count) {
     ++reads;
     requested.push_back(count);
     const std::size_t left = data_.size() - pos_;
-    const std::size_t n =
-        std::min<std::size_t>({left, static_cast<std::size_t>(count), static_cast<std::size_t>(chunkLimit_)});
+    const std::size_t n = std::min<std::size_t>(
+        {left, static_cast<std::size_t>(count), static_cast<std::size_t>(chunkLimit_)});
     std::memcpy(buffer, data_.data() + pos_, n);
     pos_ += n;
     return static_cast<int>(n);
@@ -65,7 +65,9 @@ constexpr std::uint32_t kSha256K[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+std::uint32_t Rotr(std::uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
 }  // namespace
 
@@ -92,9 +94,10 @@ std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
         std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6],
                       hh = h[7];
         for (int i = 0; i < 64; ++i) {
-            const std::uint32_t t1 =
-                hh + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) + kSha256K[i] + w[i];
-            const std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+            const std::uint32_t t1 = hh + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) +
+                                     ((e & f) ^ (~e & g)) + kSha256K[i] + w[i];
+            const std::uint32_t t2 =
+                (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             hh = g;
             g = f;
             f = e;
@@ -108,7 +111,8 @@ std::string Sha256Hex(const std::uint8_t* data, std::size_t size) {
     }
     std::uint8_t digest[32];
     for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 4; ++j) digest[4 * i + j] = static_cast<std::uint8_t>(h[i] >> (24 - 8 * j));
+        for (int j = 0; j < 4; ++j)
+            digest[4 * i + j] = static_cast<std::uint8_t>(h[i] >> (24 - 8 * j));
     return ToHex(digest, 32);
 }
 
@@ -120,7 +124,8 @@ Bytes ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
@@ -139,14 +144,18 @@ void BitWriter::Field(std::uint32_t value, int width) {
     Bits(bits);
 }
 
-void BitWriter::AlignToByte() { used_ = 0; }
+void BitWriter::AlignToByte() {
+    used_ = 0;
+}
 
-Bytes BitWriter::bytes() const { return out_; }
+Bytes BitWriter::bytes() const {
+    return out_;
+}
 
 namespace {
 
 class JsonParser {
-public:
+  public:
     explicit JsonParser(const std::string& text) : s_(text) {}
 
     Json Value() {
@@ -223,12 +232,13 @@ public:
         return v;
     }
 
-private:
+  private:
     void Skip() {
         while (pos_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[pos_]))) ++pos_;
     }
     void Expect(char c) {
-        if (pos_ >= s_.size() || s_[pos_] != c) throw std::runtime_error(std::string("json: expected ") + c);
+        if (pos_ >= s_.size() || s_[pos_] != c)
+            throw std::runtime_error(std::string("json: expected ") + c);
         ++pos_;
     }
     std::string String() {
@@ -239,9 +249,15 @@ private:
             if (c == '\\') {
                 const char e = s_[pos_++];
                 switch (e) {
-                    case 'n': c = '\n'; break;
-                    case 't': c = '\t'; break;
-                    case 'r': c = '\r'; break;
+                    case 'n':
+                        c = '\n';
+                        break;
+                    case 't':
+                        c = '\t';
+                        break;
+                    case 'r':
+                        c = '\r';
+                        break;
                     case 'u': {
                         const unsigned code = std::stoul(s_.substr(pos_, 4), nullptr, 16);
                         pos_ += 4;
@@ -257,7 +273,9 @@ private:
                         }
                         continue;
                     }
-                    default: c = e; break;
+                    default:
+                        c = e;
+                        break;
                 }
             }
             out += c;
@@ -278,9 +296,13 @@ const Json& Json::operator[](const std::string& key) const {
     return it == fields.end() ? kMissing : it->second;
 }
 
-Json ParseJson(const std::string& text) { return JsonParser(text).Value(); }
+Json ParseJson(const std::string& text) {
+    return JsonParser(text).Value();
+}
 
-std::string VectorsDir() { return QK_VECTORS_DIR; }
+std::string VectorsDir() {
+    return QK_VECTORS_DIR;
+}
 
 std::vector<std::string> VectorNames() {
     std::vector<std::string> names;

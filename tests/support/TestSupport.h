@@ -17,14 +17,14 @@ using Bytes = std::vector<std::uint8_t>;
 // An InputStream over bytes in memory, delivering at most `chunkLimit` bytes
 // per Read (to exercise short reads) and counting the calls.
 class MemoryStream : public InputStream {
-public:
+  public:
     explicit MemoryStream(Bytes data, int chunkLimit = 1 << 30)
         : data_(std::move(data)), chunkLimit_(chunkLimit) {}
     int Read(std::uint8_t* buffer, int count) override;
     int reads = 0;
     std::vector<int> requested;
 
-private:
+  private:
     Bytes data_;
     std::size_t pos_ = 0;
     int chunkLimit_;
@@ -32,7 +32,9 @@ private:
 
 Bytes FromHex(const std::string& hex);
 std::string ToHex(const std::uint8_t* data, std::size_t size);
-inline std::string ToHex(const Bytes& b) { return ToHex(b.data(), b.size()); }
+inline std::string ToHex(const Bytes& b) {
+    return ToHex(b.data(), b.size());
+}
 std::string Sha256Hex(const std::uint8_t* data, std::size_t size);
 
 Bytes ReadFileBytes(const std::string& path);
@@ -40,13 +42,13 @@ void WriteFileBytes(const std::string& path, const Bytes& data);
 
 // Writes bit strings ("0110...") and fields MSB first, for hand-made streams.
 class BitWriter {
-public:
+  public:
     void Bits(const std::string& bits);
     void Field(std::uint32_t value, int width);
     void AlignToByte();
     Bytes bytes() const;
 
-private:
+  private:
     Bytes out_;
     int used_ = 0;  // bits used in the last byte, 0..7 (0: no partial byte)
 };
@@ -73,12 +75,12 @@ std::vector<std::string> VectorNames();
 
 // A fresh empty folder under the system's temporary folder, removed on destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
