@@ -13,11 +13,13 @@ namespace {
 std::vector<std::string> Codewords(const std::vector<std::uint8_t>& lengths) {
     std::vector<std::uint32_t> codes(lengths.size());
     std::vector<std::uint16_t> bits(lengths.size());
-    EXPECT_TRUE(BuildCodeFromLengths(lengths.data(), static_cast<int>(lengths.size()), codes.data(), bits.data()));
+    EXPECT_TRUE(BuildCodeFromLengths(lengths.data(), static_cast<int>(lengths.size()), codes.data(),
+                                     bits.data()));
     std::vector<std::string> out;
     for (std::size_t i = 0; i < lengths.size(); ++i) {
         std::string s;
-        for (unsigned b = 0; b < bits[i] && b < 32; ++b) s += (codes[i] >> (31 - b)) & 1 ? '1' : '0';
+        for (unsigned b = 0; b < bits[i] && b < 32; ++b)
+            s += (codes[i] >> (31 - b)) & 1 ? '1' : '0';
         out.push_back(s);
     }
     return out;
@@ -71,7 +73,7 @@ TEST(BuildCode, AllZeroLengthsGiveAChainAndCutCodewordsKeep32Bits) {
     EXPECT_EQ(bits[0], 1);
     EXPECT_EQ(codes[0], 0u);
     EXPECT_EQ(bits[5], 6);
-    EXPECT_EQ(codes[5], 0xF8000000u);  // 11111 then 0
+    EXPECT_EQ(codes[5], 0xF8000000u);   // 11111 then 0
     EXPECT_EQ(codes[31], 0xFFFFFFFEu);  // 31 ones, then the 0
     EXPECT_EQ(codes[32], 0xFFFFFFFFu);
     EXPECT_EQ(bits[126], 127);

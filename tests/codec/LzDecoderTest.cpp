@@ -20,7 +20,7 @@ using test::MemoryStream;
 // s < 256 is 1 then s in 8 bits, s >= 256 is 0 then s - 256 in 9 bits, and a
 // length symbol is its number in 7 bits.
 class OnesCode {
-public:
+  public:
     OnesCode& Symbol(unsigned s) {
         if (s < 256) {
             w_.Field(1, 1);
@@ -49,7 +49,7 @@ public:
         return data;
     }
 
-private:
+  private:
     BitWriter w_;
 };
 
@@ -65,7 +65,8 @@ Slot RingSlot(const LzDecoder& d, char context, unsigned k) {
 }
 
 TEST(LzDecoder, CandidateReferenceOverlapsItsOwnOutput) {
-    const Bytes data = OnesCode().Literal('a').Literal('b').Literal('a').Symbol(255).Length(1).Symbol(511).bytes();
+    const Bytes data =
+        OnesCode().Literal('a').Literal('b').Literal('a').Symbol(255).Length(1).Symbol(511).bytes();
     MemoryStream s(data);
     LzDecoder d(&s, false, false);
     std::uint8_t out[16] = {};
@@ -88,7 +89,8 @@ TEST(LzDecoder, CandidateReferenceOverlapsItsOwnOutput) {
 }
 
 TEST(LzDecoder, InsertInnerOffersEveryPositionOfAStep) {
-    const Bytes data = OnesCode().Literal('a').Literal('b').Literal('a').Symbol(255).Length(1).bytes();
+    const Bytes data =
+        OnesCode().Literal('a').Literal('b').Literal('a').Symbol(255).Length(1).bytes();
     MemoryStream s(data);
     LzDecoder d(&s, true, false);
     std::uint8_t out[6];
@@ -116,7 +118,13 @@ TEST(LzDecoder, FailuresOfReferences) {
         EXPECT_EQ(d.Decode(64), 1);
     }
     {  // an escaped length near 2^32 does not wrap into a small one
-        MemoryStream s(OnesCode().Literal('a').Literal('b').Literal('a').Symbol(255).Escaped(0xFFFFFFFFu, 32).bytes());
+        MemoryStream s(OnesCode()
+                           .Literal('a')
+                           .Literal('b')
+                           .Literal('a')
+                           .Symbol(255)
+                           .Escaped(0xFFFFFFFFu, 32)
+                           .bytes());
         LzDecoder d(&s, false, false);
         d.Reset(out, 64);
         EXPECT_EQ(d.Decode(64), 1);
@@ -179,12 +187,14 @@ TEST(LzDecoder, RandomStreamsDecodeLikeThePlainForm) {
         const unsigned slots = literalStart / 2;
         for (unsigned i = 0; i < n; ++i) {
             // Literals, and references to the few newest slots of a ring.
-            const bool recent = (i < slots && i + 4 >= slots) || (i >= slots && i < literalStart && i + 4 >= literalStart);
+            const bool recent = (i < slots && i + 4 >= slots) ||
+                                (i >= slots && i < literalStart && i + 4 >= literalStart);
             w.Field(i >= literalStart ? 9 : recent ? 6 : 31, 5);
         }
         for (unsigned i = 0; i < 128; ++i) w.Field(7, 5);
         data = w.bytes();
-        for (int i = 0; i < 6000; ++i) data.push_back(static_cast<std::uint8_t>(rng() % (round % 3 ? 256 : 4)));
+        for (int i = 0; i < 6000; ++i)
+            data.push_back(static_cast<std::uint8_t>(rng() % (round % 3 ? 256 : 4)));
         MemoryStream s1(data), s2(data);
         LzDecoder fast(&s1, inner, large);
         test::ReferenceLzDecoder plain(&s2, inner, large);

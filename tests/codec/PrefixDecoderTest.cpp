@@ -16,7 +16,9 @@ using test::Bytes;
 using test::MemoryStream;
 
 // A code block of all ones: every length 31, the equal-length code.
-Bytes OnesBlock(bool large) { return Bytes(large ? 880 : 560, 0xFF); }
+Bytes OnesBlock(bool large) {
+    return Bytes(large ? 880 : 560, 0xFF);
+}
 
 Bytes Concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -109,8 +111,8 @@ TEST(DecodeLength, DirectAndEscapedValues) {
     w.Bits("1111111 00000 1");          // escape, n = 1, value 1
     w.Bits("1111111 11111");            // escape, n = 32
     w.Field(0xFFFFFFFFu, 32);
-    w.Bits("1111111 00011 0011");       // escaped 3, below 127, accepted
-    w.Bits("1111110");                  // 126
+    w.Bits("1111111 00011 0011");  // escaped 3, below 127, accepted
+    w.Bits("1111110");             // 126
     Bytes data = Concat(OnesBlock(false), w.bytes());
     MemoryStream s(data);
     PrefixDecoder d(&s, false);
