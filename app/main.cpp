@@ -1,0 +1,20 @@
+// qkdec: extracts qk1 archives, or the archive its own program file carries.
+#include <clocale>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/Program.h"
+#include "platform/Text.h"
+
+int main(int argc, char** argv) {
+    // Only the character encoding follows the user's locale; numbers keep
+    // their "." whatever the locale.
+    std::setlocale(LC_CTYPE, "");
+    qk::platform::InitTextMode();
+    try {
+        return qk::RunProgram(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception&) {
+        return 2;
+    }
+}

@@ -1,0 +1,309 @@
+// The course of one archive, and the extraction of its entries. The compare
+// mode, which replaces the extraction when the user asks for it, is in
+// ArchiveDecoderCompare.cpp.
+#include "archive/ArchiveDecoder.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "archive/ArchiveDecoderTexts.h"
+#include "archive/MessageText.h"
+#include "archive/NumberText.h"
+#include "archive/PathParts.h"
+#include "platform/FileSystem.h"
+
+namespace qk {
+
+using Status = ArchiveReader::Status;
+
+ArchiveDecoder::ArchiveDecoder(Interaction* interaction, std::optional<std::string> outputDir)
+    : outputDir_(std::move(outputDir)), interaction_(interaction) {}
+
+int ArchiveDecoder::Run(const std::string& archivePath) noexcept {
+    try {
+        return Process(archivePath);
+    } catch (...) {
+        // Only the texts and lists of the run allocate through the standard
+        // library; running out of memory there ends the archive like any
+        // other allocation failure.
+        try {
+            interaction_->Message(
+                MessageText(texts::kNoMemory, NumberText(reader_.entries().largestSize).c_str())
+                    .str());
+        } catch (...) {
+        }
+        outcome_ = Outcome::kFailed;
+        return -1;
+    }
+}
+
+// ===========================================================================
+// The course of one archive
+// ===========================================================================
+
+int ArchiveDecoder::Process(const std::string& archivePath) {
+    if (!OpenArchive(archivePath)) return Failed();
+    if (reader_.header().passwordSet() && !CheckPassword()) return Failed();
+    if (!ReadTable()) return Failed();
+
+    // Without an output folder, the entries go beside the archive.
+    if (!outputDir_) outputDir_ = PathParts(archivePath).directory;
+
+    const int existing = CountExistingTargets();
+    if (existing > 0) {
+        const MessageText overwrite(texts::kAlreadyExist, NumberText(existing).c_str());
+        if (interaction_->Question(overwrite.str()) == 1) {
+            if (interaction_->Question(texts::kAskCompare) == 1) {
+                interaction_->Information(texts::kNothingWritten);
+                outcome_ = Outcome::kDeclined;
+                return -1;
+            }
+            return Compare(archivePath);
+        }
+    }
+    return Extract(archivePath);
+}
+
+bool ArchiveDecoder::OpenArchive(const std::string& archivePath) {
+    const char* failure = nullptr;
+    switch (reader_.Open(archivePath)) {
+        case Status::kOk:
+            return true;
+        case Status::kReadFailure:
+            failure = texts::kReadFailed;
+            break;
+        case Status::kNotArchive:
+            failure = texts::kNotArchive;
+            break;
+        default:
+            failure = texts::kOpenFailed;
+            break;
+    }
+    interaction_->Message(MessageText(failure, archivePath.c_str()).str());
+    return false;
+}
+
+// One attempt: an empty answer or a wrong password ends the archive.
+bool ArchiveDecoder::CheckPassword() {
+    std::string password = interaction_->InputPassword(texts::kPasswordRequest);
+    // The password is a terminated text; whatever follows a zero byte is not part of it.
+    password.resize(password.find('\0') == std::string::npos ? password.size()
+                                                             : password.find('\0'));
+    if (password.empty()) {
+        interaction_->Information(texts::kNoPassword);
+        return false;
+    }
+    if (!reader_.CheckPassword(password)) {
+        interaction_->Information(texts::kWrongPassword);
+        return false;
+    }
+    return true;
+}
+
+// Decodes and parses the entry table. A table that does not decode cleanly,
+// or whose counts, sizes and names do not fit its bytes, is reported as
+// corrupt input; a name that would leave the output folder stops the archive
+// before anything is written.
+bool ArchiveDecoder::ReadTable() {
+    Status status = reader_.DecodeTable();
+    if (status == Status::kOk) status = reader_.ParseTable(platform::kSeparator);
+    switch (status) {
+        case Status::kOk:
+            break;
+        case Status::kNoMemory:
+            interaction_->Message(
+                MessageText(texts::kNoMemory, NumberText(reader_.header().tableSize).c_str())
+                    .str());
+            return false;
+        case Status::kBadReference:
+            interaction_->Message(texts::kBadReferenceExtract);
+            return false;
+        default:
+            interaction_->Message(texts::kOverrunExtract);
+            return false;
+    }
+    const NameList& names = reader_.entries().names;
+    for (int i = 0; i < names.Count(); ++i) {
+        if (LeavesFolder(names.Item(i))) {
+            interaction_->Message(MessageText(texts::kOutsideFolder, names.Item(i).c_str()).str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Entries whose target exists already, as a file or as a folder.
+int ArchiveDecoder::CountExistingTargets() const {
+    const NameList& names = reader_.entries().names;
+    int count = 0;
+    for (int i = 0; i < names.Count(); ++i) {
+        if (platform::QueryFile(*outputDir_ + names.Item(i)).exists) ++count;
+    }
+    return count;
+}
+
+// ===========================================================================
+// Batches, progress and time, shared by extraction and comparison
+// ===========================================================================
+
+int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* folderFormat,
+                                   bool comparing, const EntryHandler& handle) {
+    const EntryTable& entries = reader_.entries();
+    const ArchiveHeader& header = reader_.header();
+
+    // One buffer of the largest entry's size holds every batch.
+    const std::int32_t largest = entries.largestSize;
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
+                                               std::uint8_t[largest > 0 ? largest : 1]);
+    if (!buffer) return Fail(MessageText(texts::kNoMemory, NumberText(largest).c_str()).str());
+
+    const PathParts archiveParts(archivePath);
+    std::int64_t archiveSize = platform::FileSizeOf(reader_.file());
+    if (archiveSize < 0) archiveSize = platform::QueryFile(archiveParts.full).size;
+    interaction_->ShowProgress(1);
+    interaction_->Status(
+        MessageText(texts::kInFile, archiveParts.name.c_str(), NumberText(archiveSize).c_str())
+            .str());
+    interaction_->SetProgressRange(100);
+
+    const platform::ClockTime start = platform::Now();
+    startSeconds_ = start.seconds;
+    startMilliseconds_ = start.milliseconds;
+
+    if (entries.entryCount > 1) {
+        interaction_->Status(MessageText(folderFormat, outputDir_->c_str(),
+                                         NumberText(entries.entryCount).c_str(),
+                                         NumberText(header.dataSize()).c_str())
+                                 .str());
+    }
+
+    // Progress and the chance to stop come every 1 % of the archive, but not
+    // more often than every 20,000 bytes.
+    std::int32_t step = header.totalSize / 100;
+    if (step <= 20000) step = 20000;
+    std::int64_t done = 0;
+
+    for (const Batch& batch : reader_.batches()) {
+        const Status status = reader_.DecodeBatch(
+            batch, buffer.get(), step,
+            [&](std::int32_t requested) { return ReportProgress(done + requested); });
+        if (status == Status::kStopped) {
+            outcome_ = Outcome::kStopped;
+            return -2;
+        }
+        if (status != Status::kOk) {
+            if (status == Status::kOverrun) {
+                return Fail(comparing ? texts::kOverrunCompare : texts::kOverrunExtract);
+            }
+            return Fail(comparing ? texts::kBadReferenceCompare : texts::kBadReferenceExtract);
+        }
+        done += batch.total;
+
+        std::int64_t offset = 0;
+        for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
+            if (handle(i, buffer.get() + offset) == EntryStep::kStop) return -1;
+            offset += entries.sizes[i];
+        }
+    }
+    interaction_->SetProgress(100);
+    return 0;
+}
+
+// The share of totalSize decoded so far, rounded. The table's bytes are in
+// totalSize but not in `decoded`, so the figures stay short of 100 until the
+// final report. A header with a totalSize of 0 or less gives 0.
+bool ArchiveDecoder::ReportProgress(std::int64_t decoded) {
+    const std::int32_t total = reader_.header().totalSize;
+    int percent = 0;
+    if (total > 0) {
+        double value = static_cast<double>(decoded) / total * 100.0 + 0.5;
+        if (value > 100.0) value = 100.0;
+        percent = value > 0.0 ? static_cast<int>(value) : 0;
+    }
+    return interaction_->SetProgress(percent) == 0;
+}
+
+// Seconds since the start of the entries, as "%2.2f".
+std::string ArchiveDecoder::ElapsedText() const {
+    const platform::ClockTime end = platform::Now();
+    const std::uint32_t elapsed = static_cast<std::uint32_t>((end.seconds - startSeconds_) * 1000 -
+                                                             startMilliseconds_ + end.milliseconds);
+    char text[32];
+    std::snprintf(text, sizeof text, "%2.2f", elapsed * 0.001);
+    return text;
+}
+
+int ArchiveDecoder::Fail(std::string_view message) {
+    interaction_->Message(message);
+    return Failed();
+}
+
+int ArchiveDecoder::Failed() {
+    outcome_ = Outcome::kFailed;
+    return -1;
+}
+
+// ===========================================================================
+// Extraction
+// ===========================================================================
+
+int ArchiveDecoder::Extract(const std::string& archivePath) {
+    const int result = ProcessEntries(
+        archivePath, texts::kOutDir, false,
+        [this](std::int32_t index, const std::uint8_t* data) { return WriteEntry(index, data); });
+    if (result != 0) return result;
+    interaction_->Information(MessageText(texts::kExtractDone, ElapsedText().c_str()).str());
+    outcome_ = Outcome::kCompleted;
+    return 0;
+}
+
+// Writes one entry: its folders first, then the file, complete or not at all,
+// then its date.
+ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const std::uint8_t* data) {
+    const EntryTable& entries = reader_.entries();
+    const std::string& name = entries.names.Item(index);
+    const std::int32_t size = entries.sizes[index];
+    interaction_->Status(MessageText(texts::kOutFile, index + 1, entries.entryCount, name.c_str(),
+                                     NumberText(size).c_str())
+                             .str());
+
+    const PathParts target(*outputDir_, name);
+    if (!MakeDirectories(target.directory)) return EntryStep::kStop;
+
+    // A folder of the entry's name cannot be replaced by the file.
+    platform::OutputFileWriter file;
+    if (platform::QueryFile(target.full).isDirectory || !file.Create(target.full)) {
+        Fail(MessageText(texts::kCreateFailed, target.full.c_str()).str());
+        return EntryStep::kStop;
+    }
+    if (file.Write(data, size) != size || !file.Commit()) {
+        Fail(MessageText(texts::kWriteFailed, target.full.c_str()).str());
+        return EntryStep::kStop;
+    }
+    if (!platform::SetFileTime(target.full, entries.times[index])) {
+        interaction_->Information(MessageText(texts::kUtimeFailed, target.full.c_str()).str());
+    }
+    return EntryStep::kNext;
+}
+
+// Creates the missing folders of an entry's path, one level at a time. The
+// output folder itself is never created: it has to exist.
+bool ArchiveDecoder::MakeDirectories(const std::string& directory) {
+    if (directory.empty() || platform::QueryFile(directory).exists) return true;
+    std::size_t p = outputDir_->size();
+    while (p < directory.size()) {
+        const std::uint8_t b = static_cast<std::uint8_t>(directory[p]);
+        if (directory[p] == platform::kSeparator) {
+            const std::string path = directory.substr(0, p);
+            if (!platform::QueryFile(path).exists && !platform::MakeDirectory(path)) {
+                Fail(MessageText(texts::kMkdirFailed, path.c_str()).str());
+                return false;
+            }
+        }
+        p += IsLeadByte(b) ? 2 : 1;
+    }
+    return true;
+}
+
+}  // namespace qk

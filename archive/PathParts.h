@@ -1,0 +1,45 @@
+// A path split into its parts, and the check that keeps entry names inside
+// the output folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/FileSystem.h"
+
+namespace qk {
+
+// The five parts of a path, split at the last separator and at the last "."
+// of the name. Shift-JIS aware: the second byte of a double-byte character is
+// never taken for a separator or a dot (0x95 0x5C is one character, not a
+// character and a backslash). `directory + name == full` and
+// `base + extension == name` always hold.
+class PathParts {
+  public:
+    // Splits `path` at `separator` (the platform's by default).
+    explicit PathParts(std::string_view path, char separator = platform::kSeparator);
+    // Splits `directory` directly followed by `relative`: no separator is put
+    // between them, the directory text carries its own.
+    PathParts(std::string_view directory, std::string_view relative,
+              char separator = platform::kSeparator);
+
+    std::string full;       // the whole path
+    std::string name;       // after the last separator; the whole path when there is none
+    std::string directory;  // up to and including the last separator; empty when there is none
+    std::string base;       // name up to its last "."
+    std::string extension;  // name from its last "." on, the "." included; empty without one
+
+  private:
+    void Split(char separator);
+};
+
+// Position of the last `wanted` byte of `text`, skipping the second byte of
+// every double-byte character; npos when there is none.
+std::size_t FindLastCharacter(std::string_view text, char wanted);
+
+// True when an entry name would land outside the folder it is extracted to:
+// it is absolute, starts with a drive letter, or has a ".." component, either
+// as the name stands or in the form the file system receives.
+bool LeavesFolder(std::string_view name, char separator = platform::kSeparator);
+
+}  // namespace qk

@@ -1,0 +1,48 @@
+// The console: standard output for every text the program shows, standard
+// input for answers, and the keyboard for the masked password entry.
+//
+// Texts handed in and out are program text (Shift-JIS); the platform side
+// converts them for the console (see platform/Text.h).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qk::platform {
+
+// Writes program text to standard output, converted for the console.
+void WriteConsole(std::string_view programText);
+
+// Makes everything written so far visible.
+void FlushConsole();
+
+// Reads one line from standard input, of any length, without its line feed
+// (and without a carriage return before it), as program text. False when the
+// input has ended before anything could be read; `line` is then untouched.
+bool ReadConsoleLine(std::string& line);
+
+// True when standard input is a terminal, so that keys can be read one by one.
+bool InputIsTerminal();
+
+// Keys typed at the terminal, one byte at a time and without echo, for as long
+// as the object lives; the terminal's previous mode comes back on destruction
+// (and when the program is interrupted meanwhile). Only for a terminal input.
+class KeyReader {
+  public:
+    KeyReader();
+    ~KeyReader();
+    KeyReader(const KeyReader&) = delete;
+    KeyReader& operator=(const KeyReader&) = delete;
+
+    // The next byte typed, or -1 when the input has ended.
+    int ReadKey();
+
+    // Drops what has been typed but not read yet (the rest of an escape
+    // sequence, say).
+    void DiscardPending();
+
+  private:
+    bool active_ = false;
+};
+
+}  // namespace qk::platform
