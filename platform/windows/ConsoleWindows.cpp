@@ -1,0 +1,146 @@
+// Windows side of the console: the console API where a console is attached,
+// stdio where the program's input or output is redirected, and the runtime's
+// _getch for keys.
+//
+// Program text is CP932. A console whose output code page is 932 gets it
+// byte for byte; any other console gets it converted to UTF-16 through
+// WriteConsoleW, so Japanese messages read right on every system. Redirected
+// output receives the CP932 bytes unchanged (with the runtime's CR LF line
+// ends), as does redirected input.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// windows.h first: the runtime headers below rely on its definitions.
+#include <conio.h>
+
+#include <algorithm>
+#include <cstdio>
+
+// windows.h maps WriteConsole to WriteConsoleA or WriteConsoleW; the name here
+// is the platform layer's own.
+#undef WriteConsole
+
+#include "platform/Console.h"
+#include "platform/Text.h"
+#include "platform/windows/WideText.h"
+
+namespace qk::platform {
+
+namespace {
+
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode);
+}
+
+// A double-byte character split between two WriteConsole calls would be
+// converted as two broken halves; its first byte waits for the next call.
+std::string gHeldLeadByte;
+
+// Writes program text to the console in UTF-16.
+void WriteWide(HANDLE console, std::string_view programText) {
+    std::string text = gHeldLeadByte;
+    text.append(programText);
+    gHeldLeadByte.clear();
+    std::size_t complete = 0;
+    while (complete < text.size()) {
+        const bool lead =
+            ::IsDBCSLeadByteEx(windows::kProgramCodePage, static_cast<BYTE>(text[complete])) != 0;
+        const std::size_t length = lead ? 2 : 1;
+        if (complete + length > text.size()) break;
+        complete += length;
+    }
+    gHeldLeadByte = text.substr(complete);
+    const std::wstring wide = windows::Cp932ToWide(std::string_view(text).substr(0, complete));
+    std::size_t done = 0;
+    while (done < wide.size()) {
+        // Large writes are split: old consoles refuse a single write beyond 64 KiB.
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+        DWORD written = 0;
+        if (!::WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) ||
+            written == 0) {
+            return;
+        }
+        done += written;
+    }
+}
+
+}  // namespace
+
+void WriteConsole(std::string_view programText) {
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (IsConsole(output) && ::GetConsoleOutputCP() != windows::kProgramCodePage) {
+        // What stdio holds goes first, so that the order on screen stays.
+        std::fflush(stdout);
+        WriteWide(output, programText);
+        return;
+    }
+    const std::string bytes = ToConsole(programText);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void FlushConsole() {
+    std::fflush(stdout);
+}
+
+bool ReadConsoleLine(std::string& line) {
+    const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (!IsConsole(input)) {
+        // Redirected input: CP932 bytes, taken as they are.
+        std::string bytes;
+        int c = std::getc(stdin);
+        if (c == EOF) return false;
+        while (c != EOF && c != '\n') {
+            bytes += static_cast<char>(c);
+            c = std::getc(stdin);
+        }
+        if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+        line = bytes;
+        return true;
+    }
+    // The console edits and echoes the line; it arrives in UTF-16 with its
+    // CR LF, whatever the console's code page.
+    std::fflush(stdout);
+    std::wstring wide;
+    for (;;) {
+        wchar_t buffer[256];
+        DWORD read = 0;
+        if (!::ReadConsoleW(input, buffer, 256, &read, nullptr) || read == 0) break;
+        wide.append(buffer, read);
+        if (wide.back() == L'\n') break;
+    }
+    // Nothing, or Ctrl+Z at the start of the line: the end of the input.
+    if (wide.empty() || wide[0] == L'\x1A') return false;
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) wide.pop_back();
+    line = windows::WideToCp932(wide);
+    return true;
+}
+
+bool InputIsTerminal() {
+    return IsConsole(::GetStdHandle(STD_INPUT_HANDLE));
+}
+
+// _getch reads the console without echo and without line editing; nothing
+// needs to be switched, and nothing to be restored. A function or cursor key
+// arrives as two codes (0 or 0xE0, then the key's code), read one at a time.
+KeyReader::KeyReader() {
+    std::fflush(stdout);
+    active_ = InputIsTerminal();
+}
+
+KeyReader::~KeyReader() = default;
+
+int KeyReader::ReadKey() {
+    if (!active_) {
+        const int c = std::getc(stdin);
+        return c == EOF ? -1 : c;
+    }
+    return ::_getch();
+}
+
+void KeyReader::DiscardPending() {
+    if (!active_) return;
+    while (::_kbhit()) ::_getch();
+}
+
+}  // namespace qk::platform

@@ -1,0 +1,218 @@
+// Windows side of the file, directory and time calls.
+//
+// Every name is program text (CP932) and is converted to UTF-16 for the wide
+// functions of the API and the runtime (_wfopen, _wstat64, _wmkdir, _wutime64,
+// CreateFileW), never handed to the ANSI ones: those would read it in the
+// system's ANSI code page, which is 932 only on a Japanese system.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+// windows.h first: the runtime headers below rely on its definitions.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/timeb.h>
+#include <sys/utime.h>
+
+#include <atomic>
+#include <cwchar>
+
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "platform/windows/WideText.h"
+
+namespace qk::platform {
+
+namespace {
+
+using windows::Cp932ToWide;
+
+bool IsSlash(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// The runtime's stat refuses a folder name with a trailing separator ("C:\out\")
+// although the folder exists; the separator is dropped, except where it is the
+// whole root ("\", "C:\"). `trimmed` tells whether one was dropped.
+std::wstring StatName(std::wstring name, bool& trimmed) {
+    trimmed = false;
+    while (name.size() > 1 && IsSlash(name.back())) {
+        const bool driveRoot = name.size() == 3 && name[1] == L':';
+        if (driveRoot) break;
+        name.pop_back();
+        trimmed = true;
+    }
+    return name;
+}
+
+// The UTF-16 names of the output file are kept, in UTF-8, in the narrow
+// members of OutputFileWriter; these two convert them.
+std::string Keep(const std::wstring& wide) {
+    return windows::FromWide(wide, CP_UTF8);
+}
+std::wstring Restore(const std::string& kept) {
+    return windows::ToWide(kept, CP_UTF8);
+}
+
+// A name for the temporary beside `target`, unique among running processes.
+std::wstring TemporaryNameFor(const std::wstring& target) {
+    static std::atomic<unsigned> counter{0};
+    wchar_t suffix[48];
+    std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".qktmp-%lx-%x",
+                  static_cast<unsigned long>(::GetCurrentProcessId()), counter.fetch_add(1));
+    return target + suffix;
+}
+
+}  // namespace
+
+std::FILE* OpenForRead(const std::string& path) {
+    const std::wstring wide = Cp932ToWide(path);
+    if (wide.empty()) return nullptr;
+    return ::_wfopen(wide.c_str(), L"rb");
+}
+
+FileStatus QueryFile(const std::string& path) {
+    FileStatus status;
+    bool trimmed = false;
+    const std::wstring wide = StatName(Cp932ToWide(path), trimmed);
+    if (wide.empty()) return status;
+    struct _stat64 st;
+    if (::_wstat64(wide.c_str(), &st) != 0) return status;
+    const bool directory = (st.st_mode & _S_IFMT) == _S_IFDIR;
+    // "name\" names a folder; a file of that name does not answer it.
+    if (trimmed && !directory) return status;
+    status.exists = true;
+    status.isDirectory = directory;
+    status.size = directory ? 0 : static_cast<std::int64_t>(st.st_size);
+    status.modifiedTime = static_cast<std::int64_t>(st.st_mtime);
+    return status;
+}
+
+bool MakeDirectory(const std::string& path) {
+    const std::wstring wide = Cp932ToWide(path);
+    return !wide.empty() && ::_wmkdir(wide.c_str()) == 0;
+}
+
+bool SetFileTime(const std::string& path, std::uint32_t time) {
+    const std::wstring wide = Cp932ToWide(path);
+    if (wide.empty()) return false;
+    struct __utimbuf64 times;
+    times.actime = static_cast<__time64_t>(time);
+    times.modtime = times.actime;
+    return ::_wutime64(wide.c_str(), &times) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+    const std::wstring wide = Cp932ToWide(path);
+    return !wide.empty() && ::_wremove(wide.c_str()) == 0;
+}
+
+std::int64_t FileSizeOf(std::FILE* file) {
+    struct _stat64 st;
+    if (::_fstat64(::_fileno(file), &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+ClockTime Now() {
+    struct __timeb64 now;
+    ::_ftime64(&now);
+    return {static_cast<std::int64_t>(now.time), static_cast<int>(now.millitm)};
+}
+
+// The program's own file as program text. A folder name that CP932 cannot
+// hold (a user name in another script, say) is replaced by its short 8.3
+// form, which is plain ASCII where short names exist.
+std::string ProgramFilePath() {
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (n == 0) return {};
+        if (n < name.size()) {
+            name.resize(n);
+            break;
+        }
+        if (name.size() >= 32768) return {};
+        name.resize(name.size() * 2);
+    }
+    bool lossless = false;
+    std::string text = windows::WideToCp932(name, &lossless);
+    if (lossless) return text;
+    const DWORD shortLength = ::GetShortPathNameW(name.c_str(), nullptr, 0);
+    if (shortLength == 0) return {};
+    std::wstring shortName(shortLength, L'\0');
+    const DWORD n = ::GetShortPathNameW(name.c_str(), shortName.data(), shortLength);
+    if (n == 0 || n >= shortLength) return {};
+    shortName.resize(n);
+    text = windows::WideToCp932(shortName, &lossless);
+    return lossless ? text : std::string();
+}
+
+OutputFileWriter::~OutputFileWriter() {
+    Discard();
+}
+
+// The temporary is created as the format's writer creates its output files:
+// generic write, no sharing, replacing whatever has that name, normal
+// attributes. The stdio stream over its handle does the writing.
+bool OutputFileWriter::Create(const std::string& target) {
+    Discard();
+    const std::wstring wideTarget = Cp932ToWide(target);
+    if (wideTarget.empty()) return false;
+    // A folder cannot be replaced by a file: fail now, as opening the folder
+    // itself for writing would, rather than at the final rename.
+    const DWORD attributes = ::GetFileAttributesW(wideTarget.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    const std::wstring wideTemporary = TemporaryNameFor(wideTarget);
+    const HANDLE handle = ::CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+    if (fd < 0) {
+        ::CloseHandle(handle);
+        ::DeleteFileW(wideTemporary.c_str());
+        return false;
+    }
+    file_ = ::_fdopen(fd, "wb");
+    if (!file_) {
+        ::_close(fd);  // closes the handle as well
+        ::DeleteFileW(wideTemporary.c_str());
+        return false;
+    }
+    target_ = Keep(wideTarget);
+    temporary_ = Keep(wideTemporary);
+    return true;
+}
+
+std::int64_t OutputFileWriter::Write(const void* data, std::int64_t count) {
+    if (!file_ || count <= 0) return 0;
+    return static_cast<std::int64_t>(std::fwrite(data, 1, static_cast<std::size_t>(count), file_));
+}
+
+bool OutputFileWriter::Commit() {
+    if (!file_) return false;
+    const bool flushed = std::fflush(file_) == 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    const std::wstring wideTemporary = Restore(temporary_);
+    const bool moved = flushed && closed &&
+                       ::MoveFileExW(wideTemporary.c_str(), Restore(target_).c_str(),
+                                     MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!moved) ::DeleteFileW(wideTemporary.c_str());
+    temporary_.clear();
+    return moved;
+}
+
+void OutputFileWriter::Discard() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temporary_.empty()) {
+        ::DeleteFileW(Restore(temporary_).c_str());
+        temporary_.clear();
+    }
+}
+
+}  // namespace qk::platform

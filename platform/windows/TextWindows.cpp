@@ -1,0 +1,141 @@
+// Text conversion on Windows, through the system's code page tables.
+//
+// Program text is CP932. The file system is reached through the wide API
+// (see FileSystemWindows.cpp), so file names need no mode: they are always
+// converted from CP932 to UTF-16. Arguments arrive in the ANSI code page;
+// bytes piped to the program and written to a redirected output are taken
+// and given as CP932, unchanged.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <climits>
+
+#include "platform/Text.h"
+#include "platform/windows/WideText.h"
+
+namespace qk::platform {
+
+namespace windows {
+
+std::wstring ToWide(std::string_view text, unsigned codePage) {
+    if (text.empty() || text.size() > INT_MAX) return {};
+    const int length = static_cast<int>(text.size());
+    const int n = ::MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), n);
+    return wide;
+}
+
+std::string FromWide(std::wstring_view wide, unsigned codePage, bool* lossless) {
+    if (lossless) *lossless = true;
+    if (wide.empty() || wide.size() > INT_MAX) return {};
+    const int length = static_cast<int>(wide.size());
+    // UTF-8 takes neither the flag nor the default-character report.
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* report = utf8 ? nullptr : &usedDefault;
+    const int n =
+        ::WideCharToMultiByte(codePage, flags, wide.data(), length, nullptr, 0, nullptr, report);
+    if (n <= 0) {
+        if (lossless) *lossless = false;
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(codePage, flags, wide.data(), length, text.data(), n, nullptr, report);
+    if (lossless && usedDefault) *lossless = false;
+    return text;
+}
+
+}  // namespace windows
+
+namespace {
+
+TextMode gMode = TextMode::kPassThrough;
+
+// Strict CP932 -> UTF-16: false on a byte sequence the code page does not
+// define.
+bool StrictCp932ToWide(std::string_view cp932, std::wstring& wide) {
+    wide.clear();
+    if (cp932.empty()) return true;
+    if (cp932.size() > INT_MAX) return false;
+    const int length = static_cast<int>(cp932.size());
+    const int n = ::MultiByteToWideChar(windows::kProgramCodePage, MB_ERR_INVALID_CHARS,
+                                        cp932.data(), length, nullptr, 0);
+    if (n <= 0) return false;
+    wide.resize(static_cast<std::size_t>(n));
+    return ::MultiByteToWideChar(windows::kProgramCodePage, MB_ERR_INVALID_CHARS, cp932.data(),
+                                 length, wide.data(), n) == n;
+}
+
+}  // namespace
+
+// The mode only matters where file names are narrow; it is kept so that code
+// and tests that set it behave the same on every platform.
+void InitTextMode() {
+    gMode = TextMode::kPassThrough;
+}
+void SetTextMode(TextMode mode) {
+    gMode = mode;
+}
+TextMode CurrentTextMode() {
+    return gMode;
+}
+
+// The name the file system receives is the UTF-16 conversion of the program
+// text; it is given back in UTF-8, which holds it exactly and in which a
+// backslash or a dot can only be that character, never the second byte of a
+// Japanese one. Win32 takes a slash for a separator as well, so slashes come
+// back as backslashes: a check for ".." components then sees what Windows sees.
+std::string ToNativePath(std::string_view programText) {
+    std::wstring wide = windows::Cp932ToWide(programText);
+    for (wchar_t& c : wide) {
+        if (c == L'/') c = L'\\';
+    }
+    return windows::FromWide(wide, CP_UTF8);
+}
+
+// Arguments of main() come in the ANSI code page (932 on a Japanese system,
+// where this changes nothing).
+std::string FromNative(std::string_view native) {
+    const unsigned ansi = ::GetACP();
+    if (ansi == windows::kProgramCodePage) return std::string(native);
+    bool ascii = true;
+    for (const char c : native) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) return std::string(native);
+    return windows::WideToCp932(windows::ToWide(native, ansi));
+}
+
+// Text for a redirected output or a console in code page 932 is the program
+// text itself; a console in another code page is written in UTF-16 by
+// WriteConsole (ConsoleWindows.cpp).
+std::string ToConsole(std::string_view programText) {
+    return std::string(programText);
+}
+
+bool Cp932ToUtf8(std::string_view cp932, std::string& utf8) {
+    utf8.clear();
+    std::wstring wide;
+    if (!StrictCp932ToWide(cp932, wide)) return false;
+    utf8 = windows::FromWide(wide, CP_UTF8);
+    return true;
+}
+
+bool Utf8ToCp932(std::string_view utf8, std::string& cp932) {
+    cp932.clear();
+    if (utf8.empty()) return true;
+    if (utf8.size() > INT_MAX) return false;
+    const int length = static_cast<int>(utf8.size());
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, nullptr, 0);
+    if (n <= 0) return false;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), length, wide.data(), n);
+    bool lossless = false;
+    cp932 = windows::WideToCp932(wide, &lossless);
+    return lossless;
+}
+
+}  // namespace qk::platform
