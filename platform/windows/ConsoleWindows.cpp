@@ -51,7 +51,8 @@ void WriteWide(HANDLE console, std::string_view programText) {
         complete += length;
     }
     gHeldLeadByte = text.substr(complete);
-    const std::wstring wide = windows::Cp932ToWide(std::string_view(text).substr(0, complete));
+    const std::wstring wide =
+        windows::ToWide(std::string_view(text).substr(0, complete), windows::kProgramCodePage);
     std::size_t done = 0;
     while (done < wide.size()) {
         // Large writes are split: old consoles refuse a single write beyond 64 KiB.

@@ -1,9 +1,10 @@
 // Windows side of the file, directory and time calls.
 //
-// Every name is program text (CP932) and is converted to UTF-16 for the wide
-// functions of the API and the runtime (_wfopen, _wstat64, _wmkdir, _wutime64,
-// CreateFileW), never handed to the ANSI ones: those would read it in the
-// system's ANSI code page, which is 932 only on a Japanese system.
+// Every name is program text (CP932) and is converted to UTF-16 (NameToWide)
+// for the wide functions of the API and the runtime (_wfopen, _wstat64,
+// _wmkdir, _wutime64, CreateFileW), never handed to the ANSI ones: those
+// would read it in the system's ANSI code page, which is 932 only on a
+// Japanese system.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -25,7 +26,7 @@ namespace qk::platform {
 
 namespace {
 
-using windows::Cp932ToWide;
+using windows::NameToWide;
 
 bool IsSlash(wchar_t c) {
     return c == L'\\' || c == L'/';
@@ -66,7 +67,7 @@ std::wstring TemporaryNameFor(const std::wstring& target) {
 }  // namespace
 
 std::FILE* OpenForRead(const std::string& path) {
-    const std::wstring wide = Cp932ToWide(path);
+    const std::wstring wide = NameToWide(path);
     if (wide.empty()) return nullptr;
     return ::_wfopen(wide.c_str(), L"rb");
 }
@@ -74,7 +75,7 @@ std::FILE* OpenForRead(const std::string& path) {
 FileStatus QueryFile(const std::string& path) {
     FileStatus status;
     bool trimmed = false;
-    const std::wstring wide = StatName(Cp932ToWide(path), trimmed);
+    const std::wstring wide = StatName(NameToWide(path), trimmed);
     if (wide.empty()) return status;
     struct _stat64 st;
     if (::_wstat64(wide.c_str(), &st) != 0) return status;
@@ -89,12 +90,12 @@ FileStatus QueryFile(const std::string& path) {
 }
 
 bool MakeDirectory(const std::string& path) {
-    const std::wstring wide = Cp932ToWide(path);
+    const std::wstring wide = NameToWide(path);
     return !wide.empty() && ::_wmkdir(wide.c_str()) == 0;
 }
 
 bool SetFileTime(const std::string& path, std::uint32_t time) {
-    const std::wstring wide = Cp932ToWide(path);
+    const std::wstring wide = NameToWide(path);
     if (wide.empty()) return false;
     struct __utimbuf64 times;
     times.actime = static_cast<__time64_t>(time);
@@ -103,7 +104,7 @@ bool SetFileTime(const std::string& path, std::uint32_t time) {
 }
 
 bool RemoveFile(const std::string& path) {
-    const std::wstring wide = Cp932ToWide(path);
+    const std::wstring wide = NameToWide(path);
     return !wide.empty() && ::_wremove(wide.c_str()) == 0;
 }
 
@@ -118,6 +119,17 @@ ClockTime Now() {
     ::_ftime64(&now);
     return {static_cast<std::int64_t>(now.time), static_cast<int>(now.millitm)};
 }
+
+namespace {
+
+// Program text that names `wide` exactly: converted back, it gives `wide` again.
+bool NameAsProgramText(const std::wstring& wide, std::string& text) {
+    bool lossless = false;
+    text = windows::WideToCp932(wide, &lossless);
+    return lossless && NameToWide(text) == wide;
+}
+
+}  // namespace
 
 // The program's own file as program text. A folder name that CP932 cannot
 // hold (a user name in another script, say) is replaced by its short 8.3
@@ -134,17 +146,15 @@ std::string ProgramFilePath() {
         if (name.size() >= 32768) return {};
         name.resize(name.size() * 2);
     }
-    bool lossless = false;
-    std::string text = windows::WideToCp932(name, &lossless);
-    if (lossless) return text;
+    std::string text;
+    if (NameAsProgramText(name, text)) return text;
     const DWORD shortLength = ::GetShortPathNameW(name.c_str(), nullptr, 0);
     if (shortLength == 0) return {};
     std::wstring shortName(shortLength, L'\0');
     const DWORD n = ::GetShortPathNameW(name.c_str(), shortName.data(), shortLength);
     if (n == 0 || n >= shortLength) return {};
     shortName.resize(n);
-    text = windows::WideToCp932(shortName, &lossless);
-    return lossless ? text : std::string();
+    return NameAsProgramText(shortName, text) ? text : std::string();
 }
 
 OutputFileWriter::~OutputFileWriter() {
@@ -156,7 +166,7 @@ OutputFileWriter::~OutputFileWriter() {
 // attributes. The stdio stream over its handle does the writing.
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
-    const std::wstring wideTarget = Cp932ToWide(target);
+    const std::wstring wideTarget = NameToWide(target);
     if (wideTarget.empty()) return false;
     // A folder cannot be replaced by a file: fail now, as opening the folder
     // itself for writing would, rather than at the final rename.

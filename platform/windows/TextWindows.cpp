@@ -49,6 +49,44 @@ std::string FromWide(std::wstring_view wide, unsigned codePage, bool* lossless) 
     return text;
 }
 
+namespace {
+
+// The program's rule for the first byte of a double-byte character.
+bool StartsDoubleByte(unsigned char b) {
+    return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+}
+
+// What a character that has no single UTF-16 counterpart becomes: the
+// code page's own default character, the middle dot.
+constexpr wchar_t kNoCharacter = L'\u30FB';
+
+}  // namespace
+
+std::wstring NameToWide(std::string_view programText) {
+    std::wstring wide;
+    wide.reserve(programText.size());
+    std::size_t i = 0;
+    while (i < programText.size()) {
+        const unsigned char b = static_cast<unsigned char>(programText[i]);
+        if (b < 0x80) {
+            wide += static_cast<wchar_t>(b);
+            ++i;
+            continue;
+        }
+        // A lead byte at the end of the text stands alone.
+        const std::size_t length = StartsDoubleByte(b) && i + 1 < programText.size() ? 2 : 1;
+        wchar_t converted[4];
+        const int n = ::MultiByteToWideChar(kProgramCodePage, 0, programText.data() + i,
+                                            static_cast<int>(length), converted, 4);
+        // One character in, one character out, and never a separator: 0x80
+        // 0x5C is one character to the program but two to code page 932.
+        const bool single = n == 1 && converted[0] >= 0x80;
+        wide += single ? converted[0] : kNoCharacter;
+        i += length;
+    }
+    return wide;
+}
+
 }  // namespace windows
 
 namespace {
@@ -90,7 +128,7 @@ TextMode CurrentTextMode() {
 // Japanese one. Win32 takes a slash for a separator as well, so slashes come
 // back as backslashes: a check for ".." components then sees what Windows sees.
 std::string ToNativePath(std::string_view programText) {
-    std::wstring wide = windows::Cp932ToWide(programText);
+    std::wstring wide = windows::NameToWide(programText);
     for (wchar_t& c : wide) {
         if (c == L'/') c = L'\\';
     }

@@ -1,7 +1,7 @@
 // Conversions between program text (CP932) and the UTF-16 that the Windows
 // wide API speaks, shared by the Windows side of the platform layer.
 //
-// Every file and folder name goes through Cp932ToWide and the wide API, so a
+// Every file and folder name goes through NameToWide and the wide API, so a
 // Japanese name comes out right whatever the system's ANSI code page is.
 #pragma once
 
@@ -13,17 +13,22 @@ namespace qk::platform::windows {
 // The code page of program text.
 constexpr unsigned kProgramCodePage = 932;
 
-// Text in code page `codePage` -> UTF-16. Bytes that do not form a character
-// of the code page become the code page's default character; they never turn
-// into a separator.
+// Text in code page `codePage` -> UTF-16, as the system converts it. Bytes
+// that do not form a character of the code page become its default character.
 std::wstring ToWide(std::string_view text, unsigned codePage);
 // UTF-16 -> code page `codePage`. `lossless` (when given) tells whether every
 // character had an exact counterpart; best-fit look-alikes are not used.
 std::string FromWide(std::wstring_view wide, unsigned codePage, bool* lossless = nullptr);
 
-inline std::wstring Cp932ToWide(std::string_view text) {
-    return ToWide(text, kProgramCodePage);
-}
+// A file or folder name (program text) -> the UTF-16 name the file system
+// receives. The text is cut into characters by the program's own rule (a byte
+// 0x80-0x9F or 0xE0-0xEF starts a double-byte character), the rule by which
+// it finds separators, and each character becomes one UTF-16 character. So
+// the file system sees a separator exactly where the program does: 0x95 0x5C
+// stays one character, and 0xF0 before a backslash stays a name of its own,
+// although code page 932 would read that pair as one character.
+std::wstring NameToWide(std::string_view programText);
+
 inline std::string WideToCp932(std::wstring_view wide, bool* lossless = nullptr) {
     return FromWide(wide, kProgramCodePage, lossless);
 }

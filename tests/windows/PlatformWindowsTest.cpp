@@ -1,0 +1,207 @@
+// The Windows side of the platform layer: Shift-JIS names reach the wide file
+// API as the right characters whatever the ANSI code page is, the separators
+// the file system sees are the ones the program sees, and output files replace
+// their targets only when complete. The file system is inspected through
+// std::filesystem with UTF-16 names, independently of the code under test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive/PathParts.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "platform/windows/WideText.h"
+#include "support/TestSupport.h"
+
+namespace qk {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::windows::NameToWide;
+
+// Shift-JIS bytes of a few names, with what the file system must call them.
+constexpr char kNihongo[] = "\x93\xFA\x96\x7B\x8C\xEA";  // 日本語
+constexpr wchar_t kNihongoWide[] = L"\u65E5\u672C\u8A9E";
+constexpr char kHyouTxt[] = "\x95\x5C.txt";  // 表.txt: the second byte is 0x5C
+constexpr wchar_t kHyouTxtWide[] = L"\u8868.txt";
+constexpr char kSoft[] = "\x83\x5C\x83\x74\x83\x67";  // ソフト, again with 0x5C
+constexpr wchar_t kSoftWide[] = L"\u30BD\u30D5\u30C8";
+
+std::vector<std::wstring> ListNames(const fs::path& folder) {
+    std::vector<std::wstring> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().wstring());
+    return names;
+}
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFile(const std::string& target, const std::string& bytes) {
+    platform::OutputFileWriter writer;
+    if (!writer.Create(target)) return false;
+    if (writer.Write(bytes.data(), static_cast<std::int64_t>(bytes.size())) !=
+        static_cast<std::int64_t>(bytes.size())) {
+        return false;
+    }
+    return writer.Commit();
+}
+
+TEST(NameToWide, DoubleByteCharactersWhoseSecondByteIsABackslashStayWhole) {
+    EXPECT_EQ(NameToWide(kHyouTxt), kHyouTxtWide);
+    EXPECT_EQ(NameToWide(std::string(kSoft) + "\\a"), std::wstring(kSoftWide) + L"\\a");
+    EXPECT_EQ(NameToWide("C:\\out\\a.txt"), L"C:\\out\\a.txt");
+    EXPECT_EQ(NameToWide("\xB1\xDF"), L"\uFF71\uFF9F");  // half-width katakana, single bytes
+}
+
+TEST(NameToWide, SeparatorsAreExactlyThoseTheProgramSees) {
+    // 0xF0 is a single byte to the program, so the backslash after it is a
+    // separator, although code page 932 would take the pair for one character.
+    const std::wstring f0 = NameToWide("\xF0\\w");
+    ASSERT_EQ(f0.size(), 3u);
+    EXPECT_EQ(f0[1], L'\\');
+    EXPECT_NE(f0[0], L'\\');
+    // 0x80 starts a double-byte character for the program; the pair must not
+    // turn into a character and a separator.
+    const std::wstring eighty = NameToWide("\x80\\x");
+    ASSERT_EQ(eighty.size(), 2u);
+    EXPECT_EQ(eighty.find(L'\\'), std::wstring::npos);
+    // A lead byte at the very end stands alone and yields one character.
+    EXPECT_EQ(NameToWide("end\x81").size(), 4u);
+}
+
+TEST(ToNativePath, GivesTheFileSystemNameWithWindowsSeparators) {
+    EXPECT_EQ(platform::ToNativePath(kNihongo), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+    EXPECT_EQ(platform::ToNativePath("a/b\\c"), "a\\b\\c");
+    // Windows takes a slash for a separator: an entry name cannot climb out
+    // of its folder through one.
+    EXPECT_TRUE(LeavesFolder("sub/../../evil.txt"));
+    EXPECT_TRUE(LeavesFolder("../evil.txt"));
+    EXPECT_FALSE(LeavesFolder(std::string(kSoft) + "\\..a"));
+    EXPECT_FALSE(LeavesFolder(kHyouTxt));
+}
+
+TEST(StrictConversions, KeepEveryCharacterOrFail) {
+    std::string utf8;
+    ASSERT_TRUE(platform::Cp932ToUtf8(kNihongo, utf8));
+    EXPECT_EQ(utf8, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+    std::string cp932;
+    ASSERT_TRUE(platform::Utf8ToCp932(utf8, cp932));
+    EXPECT_EQ(cp932, kNihongo);
+    // No best-fit look-alike: an e with an accent has no CP932 form.
+    EXPECT_FALSE(platform::Utf8ToCp932("caf\xC3\xA9", cp932));
+    EXPECT_FALSE(platform::Utf8ToCp932("\xFF\xFE", cp932));
+    EXPECT_EQ(platform::FromNative("plain-ascii.qk1"), "plain-ascii.qk1");
+}
+
+class WindowsFileSystem : public ::testing::Test {
+  protected:
+    std::string Path(const std::string& relative) const { return dir_.path() + "\\" + relative; }
+    fs::path Wide(const std::wstring& relative) const { return fs::path(dir_.path()) / relative; }
+
+    test::TempDir dir_;
+};
+
+TEST_F(WindowsFileSystem, JapaneseFolderAndFileGetTheirUnicodeNames) {
+    ASSERT_TRUE(platform::MakeDirectory(Path(kNihongo)));
+    ASSERT_TRUE(platform::MakeDirectory(Path(std::string(kNihongo) + "\\" + kSoft)));
+    const std::string file = Path(std::string(kNihongo) + "\\" + kSoft + "\\" + kHyouTxt);
+    ASSERT_TRUE(WriteFile(file, "contents"));
+
+    const fs::path wide =
+        Wide(std::wstring(kNihongoWide) + L"\\" + kSoftWide + L"\\" + kHyouTxtWide);
+    ASSERT_TRUE(fs::is_regular_file(wide));
+    EXPECT_EQ(ReadAll(wide), "contents");
+    EXPECT_EQ(ListNames(Wide(kNihongoWide)), std::vector<std::wstring>{kSoftWide});
+
+    const platform::FileStatus status = platform::QueryFile(file);
+    EXPECT_TRUE(status.exists);
+    EXPECT_FALSE(status.isDirectory);
+    EXPECT_EQ(status.size, 8);
+
+    std::FILE* in = platform::OpenForRead(file);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(platform::FileSizeOf(in), 8);
+    std::fclose(in);
+
+    EXPECT_TRUE(platform::RemoveFile(file));
+    EXPECT_FALSE(fs::exists(wide));
+}
+
+TEST_F(WindowsFileSystem, SetFileTimeSetsTheModificationTime) {
+    const std::string file = Path(kHyouTxt);
+    ASSERT_TRUE(WriteFile(file, ""));
+    ASSERT_TRUE(platform::SetFileTime(file, 946684800u));  // 2000-01-01 00:00:00 UTC
+    EXPECT_EQ(platform::QueryFile(file).modifiedTime, 946684800);
+    ASSERT_TRUE(platform::SetFileTime(file, 0xF0000000u));  // beyond 2038
+    EXPECT_EQ(platform::QueryFile(file).modifiedTime, 0xF0000000LL);
+    EXPECT_FALSE(platform::SetFileTime(Path("missing.txt"), 946684800u));
+}
+
+TEST_F(WindowsFileSystem, QueryFileTellsFoldersFilesAndMissingNames) {
+    ASSERT_TRUE(platform::MakeDirectory(Path("sub")));
+    ASSERT_TRUE(WriteFile(Path("file.txt"), "x"));
+
+    // A trailing separator names a folder: the folder answers, a file does not.
+    EXPECT_TRUE(platform::QueryFile(Path("sub\\")).isDirectory);
+    EXPECT_TRUE(platform::QueryFile(Path("sub")).exists);
+    EXPECT_FALSE(platform::QueryFile(Path("file.txt\\")).exists);
+    EXPECT_TRUE(platform::QueryFile(Path("file.txt")).exists);
+    EXPECT_FALSE(platform::QueryFile(Path("missing")).exists);
+    EXPECT_TRUE(platform::QueryFile(dir_.path().substr(0, 3)).isDirectory);  // the drive root
+    EXPECT_FALSE(platform::MakeDirectory(Path("sub")));
+    EXPECT_FALSE(platform::MakeDirectory(Path("missing\\sub")));
+}
+
+TEST_F(WindowsFileSystem, OutputFileReplacesItsTargetOnlyOnCommit) {
+    const std::string target = Path(kHyouTxt);
+    ASSERT_TRUE(WriteFile(target, "old contents"));
+    {
+        platform::OutputFileWriter writer;
+        ASSERT_TRUE(writer.Create(target));
+        EXPECT_EQ(writer.Write("new", 3), 3);
+        // Not committed: the old file stays, the temporary goes.
+    }
+    EXPECT_EQ(ReadAll(Wide(kHyouTxtWide)), "old contents");
+    EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{kHyouTxtWide});
+
+    ASSERT_TRUE(WriteFile(target, "new"));
+    EXPECT_EQ(ReadAll(Wide(kHyouTxtWide)), "new");
+    EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{kHyouTxtWide});
+}
+
+TEST_F(WindowsFileSystem, OutputFileFailsWhereNoFileCanBe) {
+    ASSERT_TRUE(platform::MakeDirectory(Path("folder")));
+    platform::OutputFileWriter writer;
+    EXPECT_FALSE(writer.Create(Path("folder")));
+    EXPECT_FALSE(writer.Create(Path("missing\\file.txt")));
+    EXPECT_FALSE(writer.Commit());
+    EXPECT_TRUE(platform::QueryFile(Path("folder")).isDirectory);
+    EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{L"folder"});
+}
+
+TEST(ProgramFile, IsTheRunningExecutable) {
+    const std::string self = platform::ProgramFilePath();
+    ASSERT_GT(self.size(), 4u);
+    std::string extension = self.substr(self.size() - 4);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(extension, ".exe");
+    const platform::FileStatus status = platform::QueryFile(self);
+    EXPECT_TRUE(status.exists);
+    EXPECT_GT(status.size, 0);
+}
+
+TEST(Clock, GivesSecondsSince1970AndMilliseconds) {
+    const platform::ClockTime now = platform::Now();
+    EXPECT_GT(now.seconds, 1600000000);
+    EXPECT_GE(now.milliseconds, 0);
+    EXPECT_LT(now.milliseconds, 1000);
+}
+
+}  // namespace
+}  // namespace qk
