@@ -1,0 +1,32 @@
+// Runs the built qkdec as a user would: in a folder of its own, with its
+// standard input from a file, under a given locale, and captures the exact
+// bytes of its standard output and its exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qk::test {
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string output;
+};
+
+struct RunSettings {
+    std::string workDir;       // the folder it runs in
+    std::string locale = "C";  // LC_ALL
+    std::string input;         // standard input, as bytes
+    std::string program;       // default: the built qkdec
+};
+
+ProgramRun RunQkdec(const std::vector<std::string>& args, const RunSettings& settings);
+
+// The "%2.2f" seconds of the closing messages vary from run to run: every
+// such number becomes "#.##".
+std::string MaskSeconds(std::string text);
+
+// UTF-8 text of the test source in the program's Shift-JIS.
+std::string Sjis(const std::string& utf8);
+
+}  // namespace qk::test
