@@ -1,7 +1,7 @@
 // Writing qk1 archives: the library's archive writer.
 //
 //   std::vector<qk::ArchiveEntry> entries = ...;   // name (CP932 bytes), time, data
-//   qk::WriteOptions options;                      // flags, password, search depth
+//   qk::WriteOptions options;                      // level, flags, password
 //   std::vector<std::uint8_t> archive;
 //   std::string error;
 //   if (!qk::WriteArchive(entries, options, archive, &error)) ...;
@@ -26,8 +26,19 @@ struct ArchiveEntry {
 };
 
 struct WriteOptions {
+    // 1 (fastest) to 9 (smallest). Low levels take the best reference at each
+    // step; middle ones look a literal ahead and rank choices by the code
+    // lengths of a sample parse; 8 and 9 parse twice over the whole input and,
+    // with chooseModes, pick the model size and insertion mode per archive.
+    int level = 6;
     bool largeModel = false;   // 512 candidates per context and a 1280-symbol alphabet
     bool insertInner = false;  // offer positions inside copied runs to the rings
+    // At levels 8 and 9: try both model sizes and both insertion modes on a
+    // sample and use the smallest (largeModel and insertInner are then ignored).
+    bool chooseModes = true;
+    // Threads that parse batches (and, when choosing modes, the modes) side by
+    // side; 0: one per processor.
+    int threads = 0;
     bool usePassword = false;
     std::string password;  // CP932 bytes; used when usePassword
     // How many of a ring's slots the match search looks at, newest first
