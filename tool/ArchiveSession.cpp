@@ -1,0 +1,133 @@
+#include "tool/ArchiveSession.h"
+
+#include <memory>
+#include <new>
+
+#include "tool/EntryPath.h"
+#include "tool/Output.h"
+#include "tool/PasswordPrompt.h"
+
+namespace qk::tool {
+
+using Status = ArchiveReader::Status;
+
+std::string DescribeStatus(Status status) {
+    switch (status) {
+        case Status::kOk:
+            return "OK";
+        case Status::kOpenFailure:
+            return "cannot open the file";
+        case Status::kReadFailure:
+            return "cannot read the file (shorter than an archive header)";
+        case Status::kNotArchive:
+            return "not a qk1 archive";
+        case Status::kWrongPassword:
+            return "wrong password";
+        case Status::kNoMemory:
+            return "not enough memory (the archive may be damaged)";
+        case Status::kOverrun:
+            return "damaged data (a copy runs past the end of its block)";
+        case Status::kBadReference:
+            return "damaged data (a reference to data that is not there)";
+        case Status::kBadTable:
+            return "damaged entry table";
+        case Status::kStopped:
+            return "stopped";
+    }
+    return "unknown failure";
+}
+
+void ArchiveSession::Fail(const std::string& reason) {
+    error_ = reason;
+    Error(shownPath_ + ": " + reason);
+}
+
+bool ArchiveSession::SettlePassword() {
+    const ArchiveHeader& h = reader_.header();
+    if (!h.passwordSet()) return true;
+    if (options_.passwordGiven) {
+        std::string cp932;
+        codec_.FromNative(options_.password, cp932);
+        if (reader_.CheckPassword(cp932)) return true;
+        Fail(DescribeStatus(Status::kWrongPassword));
+        return false;
+    }
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const std::optional<std::string> typed = AskPassword("Password for " + shownPath_ + ": ");
+        if (!typed) {
+            Fail("the archive needs a password (give it with -p)");
+            return false;
+        }
+        std::string cp932;
+        codec_.FromNative(*typed, cp932);
+        if (reader_.CheckPassword(cp932)) return true;
+        Error(shownPath_ + ": " + DescribeStatus(Status::kWrongPassword));
+    }
+    error_ = DescribeStatus(Status::kWrongPassword);
+    return false;
+}
+
+bool ArchiveSession::Open(const std::string& path) {
+    path_ = path;
+    shownPath_ = ShowNative(path);
+    Status status = reader_.Open(path);
+    if (status == Status::kOk && !SettlePassword()) return false;
+    if (status == Status::kOk) status = reader_.ReadTable('\\');
+    if (status != Status::kOk) {
+        Fail(DescribeStatus(status));
+        return false;
+    }
+    return true;
+}
+
+std::string ArchiveSession::DisplayName(std::int32_t i) const {
+    // Each component is converted alone, so that a broken character cannot
+    // swallow a separator.
+    const std::string slashed = WithSlashes(StoredName(i));
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = slashed.find('/', start);
+        out += codec_.ToDisplay(std::string_view(slashed).substr(
+            start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        out += '/';
+        start = end + 1;
+    }
+    return out;
+}
+
+std::int64_t ArchiveSession::TotalSize() const {
+    std::int64_t total = 0;
+    for (std::int32_t size : entries().sizes) total += size;
+    return total;
+}
+
+Status ArchiveSession::Walk(const Visit& visit, const std::function<void(std::int64_t)>& progress,
+                            std::int32_t last) {
+    const std::int32_t largest = entries().largestSize;
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
+                                               std::uint8_t[largest > 0 ? largest : 1]);
+    if (!buffer) return Status::kNoMemory;
+    constexpr std::int32_t kStep = 1 << 18;
+    std::int64_t done = 0;
+    for (const Batch& batch : reader_.batches()) {
+        if (batch.first > last) break;
+        const Status status =
+            reader_.DecodeBatch(batch, buffer.get(), kStep, [&](std::int32_t requested) {
+                if (progress) progress(done + requested);
+                return true;
+            });
+        if (status != Status::kOk) return status;
+        std::int32_t offset = 0;
+        for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
+            if (!visit(i, buffer.get() + offset, entries().sizes[i])) return Status::kStopped;
+            offset += entries().sizes[i];
+        }
+        done += batch.total;
+        if (progress) progress(done);
+    }
+    return Status::kOk;
+}
+
+}  // namespace qk::tool

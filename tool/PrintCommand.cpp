@@ -1,0 +1,49 @@
+// qk p: entries' bytes to standard output, in archive order.
+#include <cstdio>
+
+#include "platform/Terminal.h"
+#include "platform/Text.h"
+#include "tool/ArchiveSession.h"
+#include "tool/Commands.h"
+#include "tool/Output.h"
+
+namespace qk::tool {
+
+int RunPrint(const Options& options, const NameCodec& codec) {
+    ArchiveSession session(options, codec);
+    if (!session.Open(platform::FromNative(options.operands[0]))) return kExitFailure;
+    const std::vector<std::string> patterns(options.operands.begin() + 1, options.operands.end());
+    std::vector<bool> used;
+    const std::vector<bool> selected = SelectEntries(session, codec, patterns, used);
+    bool failed = false;
+    for (std::size_t k = 0; k < patterns.size(); ++k) {
+        if (used[k]) continue;
+        Error(session.shownPath() + ": no entry " + patterns[k]);
+        failed = true;
+    }
+    platform::SetBinaryOutput();
+    bool writeFailed = false;
+    const ArchiveReader::Status status = session.Walk(
+        [&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
+            if (!selected[static_cast<std::size_t>(i)] || size == 0) return true;
+            if (std::fwrite(data, 1, static_cast<std::size_t>(size), stdout) !=
+                static_cast<std::size_t>(size)) {
+                writeFailed = true;
+                return false;
+            }
+            return true;
+        },
+        nullptr, LastSelected(selected));
+    if (std::fflush(stdout) != 0) writeFailed = true;
+    if (writeFailed) {
+        Error("cannot write to standard output");
+        return kExitFailure;
+    }
+    if (status != ArchiveReader::Status::kOk) {
+        Error(session.shownPath() + ": " + DescribeStatus(status));
+        return kExitFailure;
+    }
+    return failed ? kExitFailure : kExitOk;
+}
+
+}  // namespace qk::tool
