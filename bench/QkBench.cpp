@@ -1,6 +1,6 @@
 // qkbench: the benchmark driver behind bench/run.sh.
 //
-//   qkbench pack [-l level] [-j threads] archive path...   write an archive
+//   qkbench pack [-l level] [-j threads] [-large] [-inner] archive path...
 //   qkbench test archive                                   decode every entry
 //   qkbench extract archive folder                         decode and write files
 //   qkbench measure [-i in] [-o out] -- program args...    run a program
@@ -44,7 +44,7 @@ long PeakKiB(int who) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qkbench pack [-l level] [-j threads] archive path...\n"
+                 "usage: qkbench pack [-l level] [-j threads] [-large] [-inner] archive path...\n"
                  "       qkbench test archive\n"
                  "       qkbench extract archive folder\n"
                  "       qkbench measure [-i in] [-o out] -- program args...\n");
@@ -99,6 +99,12 @@ int Pack(int argc, char** argv) {
     for (; i < argc && argv[i][0] == '-'; ++i) {
         if (std::strcmp(argv[i], "-l") == 0 && i + 1 < argc) {
             options.level = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "-large") == 0) {
+            options.largeModel = true;
+            options.chooseModes = false;
+        } else if (std::strcmp(argv[i], "-inner") == 0) {
+            options.insertInner = true;
+            options.chooseModes = false;
         } else if (std::strcmp(argv[i], "-j") == 0 && i + 1 < argc) {
             options.threads = std::atoi(argv[++i]);
         } else {

@@ -143,18 +143,23 @@ LevelPlan PlanFor(const WriteOptions& options) {
         int lazy;
         std::uint32_t nice;
         bool oneByte;
+        std::uint32_t minMatch;
         int pricePasses;
         bool chooseModes;
     } kLevels[9] = {
-        {32, 0, 32, false, 0, false}, {64, 0, 64, false, 1, false}, {0, 0, 128, false, 1, false},
-        {0, 1, 128, false, 1, false}, {0, 1, 256, false, 1, false}, {0, 1, 512, true, 1, false},
-        {0, 2, 1024, true, 1, false}, {0, 2, 1024, true, 2, true},  {0, 2, 4096, true, 3, true},
+        // depth, lazy, nice, oneByte, minMatch, pricePasses, chooseModes
+        {64, 0, 64, false, 3, 1, false}, {0, 0, 128, false, 3, 1, false},
+        {0, 0, 128, false, 2, 1, false}, {0, 1, 128, false, 2, 1, false},
+        {0, 1, 256, false, 2, 1, false}, {0, 1, 512, true, 2, 1, false},
+        {0, 1, 512, true, 2, 1, true},   {0, 1, 1024, true, 2, 2, true},
+        {0, 1, 4096, true, 2, 3, true},
     };
     const auto& l = kLevels[level - 1];
     s.searchDepth = l.depth;
     s.lazySteps = l.lazy;
     s.niceLength = l.nice;
     s.oneByteRepeats = l.oneByte;
+    s.minMatch = l.minMatch;
     plan.pricePasses = l.pricePasses;
     plan.chooseModes = l.chooseModes && options.chooseModes;
     if (options.searchDepth > 0) s.searchDepth = static_cast<std::uint32_t>(options.searchDepth);

@@ -94,7 +94,7 @@ LzParser::LzParser(bool largeModel, bool insertInner, int searchDepth)
 LzParser::LzParser(const ParserSettings& settings)
     : settings_(settings),
       rings_(settings.largeModel),
-      keys_(new (std::nothrow) std::uint32_t[256 * rings_.slotCount]),
+      keys_(new (std::nothrow) std::uint32_t[256 * rings_.slotCount + 16]()),
       prices_(PriceTable::Default(settings.largeModel)) {
     if (settings_.niceLength < 4) settings_.niceLength = 4;
 }
@@ -168,51 +168,75 @@ LzParser::Choice LzParser::Best(std::int32_t pos, std::uint8_t context) const {
     const std::uint32_t nice = settings_.niceLength;
     const std::uint32_t current = KeyAt(static_cast<std::uint32_t>(pos));
     const std::uint32_t* keys = keys_.get() + base;
-    const bool oneByte = settings_.oneByteRepeats;
+    const std::uint32_t mask = settings_.oneByteRepeats  ? 0xFF
+                               : settings_.minMatch >= 3 ? 0xFFFFFF
+                                                         : 0xFFFF;
 
-    for (std::uint32_t group = 0; group < filled; group += 16) {
-        std::uint32_t bits = MatchMask16(keys + group, current, oneByte ? 0xFF : 0xFFFF);
-        if (filled - group < 16) bits &= (1u << (filled - group)) - 1;
-        while (bits != 0) {
-            const std::uint32_t k = group + static_cast<std::uint32_t>(std::countr_zero(bits));
-            bits &= bits - 1;
-            const std::uint32_t offset = (k + n - head) % n;
-            if (offset < n - depth) continue;
-            const std::uint32_t from = rings_.positions[base + k];
-            const std::uint32_t stored = rings_.lengths[base + k];
-            const std::uint32_t x = keys[k] ^ current;
-            std::uint32_t m = x == 0 ? 4 : static_cast<std::uint32_t>(std::countr_zero(x)) / 8;
-            m = std::min(m, limit);
-            if (m < 2) {
-                // Only a one-byte repeat can use this slot.
-                if (stored == 1 && m == 1) {
-                    const std::int64_t gain = average - prices_.symbol[n + offset];
+    // The newest `depth` entries lie just below the head (wrapping round a
+    // full ring); older ones are not looked at.
+    std::uint32_t ranges[2][2] = {{0, filled}, {0, 0}};
+    if (depth < filled) {
+        if (head >= depth) {
+            ranges[0][0] = head - depth;
+            ranges[0][1] = head;
+        } else {
+            ranges[0][1] = head;
+            ranges[1][0] = n - (depth - head);
+            ranges[1][1] = n;
+        }
+    }
+    for (const auto& range : ranges) {
+        const std::uint32_t end = range[1];
+        for (std::uint32_t group = range[0]; group < end; group += 16) {
+            std::uint32_t bits = MatchMask16(keys + group, current, mask);
+            if (end - group < 16) bits &= (1u << (end - group)) - 1;
+            while (bits != 0) {
+                const std::uint32_t k = group + static_cast<std::uint32_t>(std::countr_zero(bits));
+                bits &= bits - 1;
+                const std::uint32_t offset = (k + n - head) % n;
+                const std::uint32_t from = rings_.positions[base + k];
+                const std::uint32_t stored = rings_.lengths[base + k];
+                const std::uint32_t x = keys[k] ^ current;
+                std::uint32_t m = x == 0 ? 4 : static_cast<std::uint32_t>(std::countr_zero(x)) / 8;
+                m = std::min(m, limit);
+                if (m < 2) {
+                    // Only a one-byte repeat can use this slot.
+                    if (stored == 1 && m == 1) {
+                        const std::int64_t gain = average - prices_.symbol[n + offset];
+                        if (gain > best.gain) {
+                            best = {1,
+                                    gain,
+                                    {static_cast<std::uint16_t>(n + offset), 0},
+                                    true,
+                                    base + k};
+                        }
+                    }
+                    continue;
+                }
+                if (m == 4)
+                    m = Extend(from, static_cast<std::uint32_t>(pos), 4,
+                               std::min(limit, std::max(nice, stored)));
+                if (m >= nice) m = Extend(from, static_cast<std::uint32_t>(pos), m, limit);
+
+                const std::int64_t candidateGain = static_cast<std::int64_t>(m) * average -
+                                                   prices_.symbol[offset] - prices_.Length(m - 2);
+                if (candidateGain > best.gain) {
+                    best = {
+                        m, candidateGain, {static_cast<std::uint16_t>(offset), m - 2}, false, 0};
+                }
+                if (stored >= 1 && stored <= m) {
+                    const std::int64_t gain =
+                        static_cast<std::int64_t>(stored) * average - prices_.symbol[n + offset];
                     if (gain > best.gain) {
-                        best = {
-                            1, gain, {static_cast<std::uint16_t>(n + offset), 0}, true, base + k};
+                        best = {stored,
+                                gain,
+                                {static_cast<std::uint16_t>(n + offset), 0},
+                                true,
+                                base + k};
                     }
                 }
-                continue;
+                if (m >= nice) return best;
             }
-            if (m == 4)
-                m = Extend(from, static_cast<std::uint32_t>(pos), 4,
-                           std::min(limit, std::max(nice, stored)));
-            if (m >= nice) m = Extend(from, static_cast<std::uint32_t>(pos), m, limit);
-
-            const std::int64_t candidateGain = static_cast<std::int64_t>(m) * average -
-                                               prices_.symbol[offset] - prices_.Length(m - 2);
-            if (candidateGain > best.gain) {
-                best = {m, candidateGain, {static_cast<std::uint16_t>(offset), m - 2}, false, 0};
-            }
-            if (stored >= 1 && stored <= m) {
-                const std::int64_t gain =
-                    static_cast<std::int64_t>(stored) * average - prices_.symbol[n + offset];
-                if (gain > best.gain) {
-                    best = {
-                        stored, gain, {static_cast<std::uint16_t>(n + offset), 0}, true, base + k};
-                }
-            }
-            if (m >= nice) return best;
         }
     }
     return best;

@@ -50,6 +50,9 @@ struct ParserSettings {
     std::uint32_t niceLength = 256;
     // Also weigh repeat references of one byte against the literal.
     bool oneByteRepeats = false;
+    // Slots whose first bytes agree with the position's in fewer than this
+    // many bytes (2 or 3) are passed over without a closer look.
+    std::uint32_t minMatch = 2;
 };
 
 class LzParser {
@@ -86,7 +89,8 @@ class LzParser {
     ParserSettings settings_;
     ContextRings rings_;
     // Per slot, the first four bytes at the slot's position (little-endian),
-    // so that a ring is searched with word compares.
+    // so that a ring is searched with word compares. Sixteen spare entries at
+    // the end let the search read whole groups of sixteen.
     std::unique_ptr<std::uint32_t[]> keys_;
     PriceTable prices_;
     const std::uint8_t* data_ = nullptr;
