@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/ProgramRunner.h"
+#include "app/SampleTree.h"
 #include "archive/EntryTable.h"
 #include "archive/NumberText.h"
 #include "encoder/ArchiveWriter.h"
@@ -380,6 +381,23 @@ TEST_F(ProgramTest, SelfExtractingProgramExtractsBesideItself) {
     const test::ProgramRun asked = test::RunQkdec({}, {dir_.path(), "C", "", program});
     EXPECT_NE(asked.output.find("QK InputPassword:"), std::string::npos);
     EXPECT_EQ(asked.exitCode, 2);
+}
+
+// ---------------------------------------------------------------------------
+// The sample archive of the repository
+// ---------------------------------------------------------------------------
+
+TEST_F(ProgramTest, ShippedSampleHoldsTheGeneratorsTree) {
+    fs::create_directory(Path("out"));
+    const test::ProgramRun run = Run({"-dout", QK_SAMPLES_DIR "/sample.qk1"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.output.find("OutFile(6/6)"), std::string::npos);
+    for (const ArchiveEntry& entry : test::SampleTree()) {
+        std::string name = entry.name;
+        NormaliseSeparators(name, '/');
+        EXPECT_EQ(test::ReadFileBytes(Path("out/" + name)), entry.data) << name;
+        EXPECT_EQ(platform::QueryFile(Path("out/" + name)).modifiedTime, entry.time) << name;
+    }
 }
 
 }  // namespace
