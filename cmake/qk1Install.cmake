@@ -1,0 +1,63 @@
+# Installing the library for other CMake projects, and the two programs.
+#
+#   cmake --install build --prefix /opt/qk1
+#   # in the other project:
+#   find_package(qk1 REQUIRED)              # CMAKE_PREFIX_PATH=/opt/qk1
+#   target_link_libraries(app PRIVATE qk1::qk1)
+#
+# The public headers keep their folders under include/qk1, so code includes
+# them as in this tree: #include "archive/ArchiveReader.h".
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(QK1_INSTALL_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}/qk1")
+set(QK1_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/qk1")
+
+target_include_directories(qk1 PUBLIC $<INSTALL_INTERFACE:${QK1_INSTALL_INCLUDEDIR}>)
+
+install(TARGETS qk1 EXPORT qk1Targets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+# The reading API (ArchiveReader and what it includes), the writer, and the
+# platform calls a program needs around them.
+install(FILES
+    codec/CodeModel.h
+    codec/InputStream.h
+    codec/LzDecoder.h
+    codec/PrefixDecoder.h
+    DESTINATION ${QK1_INSTALL_INCLUDEDIR}/codec)
+install(FILES
+    archive/ArchiveReader.h
+    archive/ArchiveStream.h
+    archive/EntryTable.h
+    DESTINATION ${QK1_INSTALL_INCLUDEDIR}/archive)
+install(FILES encoder/ArchiveWriter.h DESTINATION ${QK1_INSTALL_INCLUDEDIR}/encoder)
+install(FILES
+    platform/Console.h
+    platform/Directory.h
+    platform/FileSystem.h
+    platform/Terminal.h
+    platform/Text.h
+    DESTINATION ${QK1_INSTALL_INCLUDEDIR}/platform)
+
+install(EXPORT qk1Targets NAMESPACE qk1:: DESTINATION ${QK1_INSTALL_CMAKEDIR})
+configure_package_config_file(cmake/qk1Config.cmake.in
+    "${CMAKE_CURRENT_BINARY_DIR}/qk1Config.cmake"
+    INSTALL_DESTINATION ${QK1_INSTALL_CMAKEDIR})
+write_basic_package_version_file("${CMAKE_CURRENT_BINARY_DIR}/qk1ConfigVersion.cmake"
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES
+    "${CMAKE_CURRENT_BINARY_DIR}/qk1Config.cmake"
+    "${CMAKE_CURRENT_BINARY_DIR}/qk1ConfigVersion.cmake"
+    DESTINATION ${QK1_INSTALL_CMAKEDIR})
+
+# The build tree works as a package too (CMAKE_PREFIX_PATH=<build dir>).
+export(EXPORT qk1Targets NAMESPACE qk1:: FILE "${CMAKE_CURRENT_BINARY_DIR}/qk1Targets.cmake")
+
+# The programs side by side, so that qk a --sfx finds qkdec.
+foreach(program qkdec qk)
+    if(TARGET ${program})
+        install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+endforeach()
