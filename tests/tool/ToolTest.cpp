@@ -281,6 +281,25 @@ TEST_F(ToolTest, ExtractReplacesALinkInsteadOfWritingThroughIt) {
     EXPECT_FALSE(fs::is_symlink(Path("out/notes.txt")));
 }
 
+TEST_F(ToolTest, ProgressBarOnlyOnATerminal) {
+    // script(1) gives the program a terminal; its output is what the user sees.
+    const std::string run = "x '" + Vector("flags_lm1_ii1") + "' -o ";
+    RunResult r = RunShell(work_.path(),
+                           "command -v script >/dev/null || exit 77\n"
+                           "script -qec \"\\\"$QK\\\" " +
+                               run + "tty\" /dev/null");
+    if (r.status == 77) GTEST_SKIP() << "no script(1) to provide a terminal";
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("100% [####################]"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("KiB"), std::string::npos);
+    r = RunShell(work_.path(), "script -qec \"\\\"$QK\\\" -q " + run + "quiet\" /dev/null");
+    EXPECT_EQ(r.out.find('%'), std::string::npos) << r.out;
+    // Redirected: the file list on standard output, nothing on standard error.
+    r = RunQk(work_.path(), run + "piped");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.find('%'), std::string::npos);
+}
+
 // ---------------------------------------------------------------- qk p
 
 TEST_F(ToolTest, PrintPipesEntriesIntoAChecksum) {
@@ -357,6 +376,27 @@ TEST_F(ToolTest, AddWithModelFlagsAndPassword) {
     // Asked for without a terminal: refused, nothing written.
     r = RunQk(work_.path(), "a -P q.qk1 in", "secret\nsecret\n");
     EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(fs::exists(Path("q.qk1")));
+}
+
+TEST_F(ToolTest, AddAsksThePasswordTwiceAtATerminal) {
+    WriteText(Path("in/a.txt"), "guarded");
+    auto add = [&](const std::string& keys, const std::string& archive) {
+        return RunShell(work_.path(),
+                        "command -v script >/dev/null || exit 77\n"
+                        "printf '" +
+                            keys + "' | script -qec \"\\\"$QK\\\" a -q -P " + archive +
+                            " in\" /dev/null");
+    };
+    RunResult r = add("sec\\177cret\\rsecret\\r", "p.qk1");  // with a backspace
+    if (r.status == 77) GTEST_SKIP() << "no script(1) to provide a terminal";
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("Repeat the password: "), std::string::npos) << r.out;
+    r = RunQk(work_.path(), "t -p secret p.qk1");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = add("one\\rtwo\\r", "q.qk1");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.out.find("the two passwords differ"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(Path("q.qk1")));
 }
 
