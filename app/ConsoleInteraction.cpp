@@ -43,19 +43,23 @@ int ConsoleInteraction::Question(std::string_view text) {
 
 std::string ConsoleInteraction::InputPassword(std::string_view request) {
     if (settings_.commandLinePassword) return *settings_.commandLinePassword;
-    Write({"QK InputPassword:\n", request, "?:"});
-    platform::FlushConsole();
 
     if (!platform::InputIsTerminal()) {
+        Write({"QK InputPassword:\n", request, "?:"});
+        platform::FlushConsole();
         std::string line;
         return platform::ReadConsoleLine(line) ? line : std::string();
     }
 
+    // The terminal stops echoing before the prompt shows, so that no key
+    // typed right after it can appear in clear.
+    platform::KeyReader keys;
+    Write({"QK InputPassword:\n", request, "?:"});
+    platform::FlushConsole();
     // The keys arrive in the console's encoding; the password's key is
     // derived from its Shift-JIS bytes, so the typed text is converted once
     // it is complete.
     PasswordEntry entry(request, platform::CurrentTextMode() == platform::TextMode::kUtf8);
-    platform::KeyReader keys;
     PasswordEntry::State state = PasswordEntry::State::kTyping;
     while (state == PasswordEntry::State::kTyping) {
         state = entry.Feed(keys.ReadKey());

@@ -2,6 +2,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -89,9 +90,15 @@ KeyReader::~KeyReader() {
     for (int i = 0; i < 4; ++i) ::sigaction(kRestoringSignals[i], &gPreviousActions[i], nullptr);
 }
 
+// Straight from the terminal, not through stdin's buffer: what has not been
+// read yet stays in the terminal, where DiscardPending can drop it.
 int KeyReader::ReadKey() {
-    const int c = std::getc(stdin);
-    return c == EOF ? -1 : c;
+    unsigned char c;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n == 1) return c;
+        if (n == 0 || errno != EINTR) return -1;
+    }
 }
 
 void KeyReader::DiscardPending() {

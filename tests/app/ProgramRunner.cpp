@@ -23,23 +23,57 @@ std::string ReadText(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+std::string Environment(const RunSettings& settings) {
+    return "LC_ALL=" + settings.locale + " TZ=UTC ";
+}
+
+std::string ProgramCommand(const std::vector<std::string>& args, const RunSettings& settings) {
+    std::string command = Quote(settings.program.empty() ? QKDEC_PATH : settings.program);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    return command;
+}
+
+ProgramRun Collect(const TempDir& io) {
+    ProgramRun run;
+    run.output = ReadText(io.path() + "/out");
+    run.exitCode = std::atoi(ReadText(io.path() + "/rc").c_str());
+    return run;
+}
+
 }  // namespace
 
+// The shell gives the exit code without any OS header in the test.
 ProgramRun RunQkdec(const std::vector<std::string>& args, const RunSettings& settings) {
     const TempDir io;
-    const std::string in = io.path() + "/in", out = io.path() + "/out", rc = io.path() + "/rc";
-    WriteFileBytes(in, Bytes(settings.input.begin(), settings.input.end()));
-    // The shell gives the exit code without any OS header in the test.
-    std::string command = "cd " + Quote(settings.workDir) + " && LC_ALL=" + settings.locale +
-                          " TZ=UTC " +
-                          Quote(settings.program.empty() ? QKDEC_PATH : settings.program);
-    for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " <" + Quote(in) + " >" + Quote(out) + "; echo $? >" + Quote(rc);
+    WriteFileBytes(io.path() + "/in", Bytes(settings.input.begin(), settings.input.end()));
+    const std::string command = "cd " + Quote(settings.workDir) + " && " + Environment(settings) +
+                                ProgramCommand(args, settings) + " <" + Quote(io.path() + "/in") +
+                                " >" + Quote(io.path() + "/out") + "; echo $? >" +
+                                Quote(io.path() + "/rc");
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    ProgramRun run;
-    run.output = ReadText(out);
-    run.exitCode = std::atoi(ReadText(rc).c_str());
-    return run;
+    return Collect(io);
+}
+
+bool TerminalAvailable() {
+    return std::system("command -v script >/dev/null 2>&1") == 0;
+}
+
+ProgramRun RunQkdecAtTerminal(const std::vector<std::string>& args, const RunSettings& settings,
+                              const std::string& keys) {
+    const TempDir io;
+    const std::string out = Quote(io.path() + "/out");
+    WriteFileBytes(io.path() + "/keys", Bytes(keys.begin(), keys.end()));
+    // The keys wait for the prompt (at most 20 s), which the program shows
+    // only once the terminal has stopped echoing.
+    const std::string typist = "{ for i in $(seq 400); do grep -qF '?:' " + out +
+                               " 2>/dev/null && break; sleep 0.05; done; cat " +
+                               Quote(io.path() + "/keys") + "; }";
+    const std::string command = "cd " + Quote(settings.workDir) + " && " + typist + " | " +
+                                Environment(settings) + "script -qec " +
+                                Quote(ProgramCommand(args, settings)) + " /dev/null >" + out +
+                                "; echo $? >" + Quote(io.path() + "/rc");
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return Collect(io);
 }
 
 std::string MaskSeconds(std::string text) {

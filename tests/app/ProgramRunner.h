@@ -22,6 +22,14 @@ struct RunSettings {
 
 ProgramRun RunQkdec(const std::vector<std::string>& args, const RunSettings& settings);
 
+// The same at a terminal (through the system's `script` command): `keys` are
+// typed once the program has shown a prompt ending in "?:". Line ends in the
+// output come back as CR LF, as a terminal shows them. False from
+// TerminalAvailable when there is no `script` to run it with.
+bool TerminalAvailable();
+ProgramRun RunQkdecAtTerminal(const std::vector<std::string>& args, const RunSettings& settings,
+                              const std::string& keys);
+
 // The "%2.2f" seconds of the closing messages vary from run to run: every
 // such number becomes "#.##".
 std::string MaskSeconds(std::string text);

@@ -237,7 +237,8 @@ TEST_F(ProgramTest, ExistingTargetsAnsweredYesNoAndAllYes) {
     ASSERT_EQ(Run({"tree.qk1"}).exitCode, 0);
     test::WriteFileBytes(Path("readme.txt"), {'o', 'l', 'd'});
 
-    const test::ProgramRun no = Run({"tree.qk1"}, "n\nNo\n");
+    // Answer lines of any length; only the first character counts.
+    const test::ProgramRun no = Run({"tree.qk1"}, "n" + std::string(200, 'y') + "\nNo\n");
     EXPECT_EQ(no.output, kBanner + Sjis(kExisting) + Sjis(kAskCompare) + "QK Information:\n" +
                              Sjis("ファイルを出力せずに終了します。\n"));
     EXPECT_EQ(no.exitCode, 0);
@@ -335,6 +336,44 @@ TEST_F(ProgramTest, PasswordFromOptionFromInputOrMissing) {
     ExpectTree(Path(""));
     run = Run({"-y", "-psecret", "locked.qk1"});
     EXPECT_EQ(run.exitCode, 0);
+
+    // No length limit on a password.
+    const std::string longPassword(300, 'k');
+    WriteArchive("long.qk1", Tree(), longPassword);
+    fs::create_directory(Path("long"));
+    EXPECT_EQ(Run({"-dlong", "long.qk1"}, longPassword + "\n").exitCode, 0);
+    ExpectTree(Path("long/"));
+}
+
+TEST_F(ProgramTest, PasswordTypedAtATerminalIsMasked) {
+    if (!test::TerminalAvailable()) GTEST_SKIP() << "no `script` command to run a terminal";
+    WriteArchive("locked.qk1", Tree(), "secret");
+    const std::string prompt = Sjis("パスワードを入力して下さい。?:");
+
+    // Backspace as 127 and Enter as CR; then Backspace as 8 and Enter as LF.
+    const std::pair<std::string, std::string> cases[] = {
+        {"sex\x7F"
+         "cret\r",
+         "***\r" + prompt + "**" + "****"},
+        {"secrex\bt\n", "******\r" + prompt + "*****" + "*"},
+    };
+    for (const auto& [keys, echo] : cases) {
+        fs::remove_all(Path("out"));
+        fs::create_directory(Path("out"));
+        const test::ProgramRun run =
+            test::RunQkdecAtTerminal({"-dout", "locked.qk1"}, {dir_.path(), "C", "", ""}, keys);
+        EXPECT_NE(run.output.find(prompt + echo + "InFile:"), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("sec"), std::string::npos);  // never echoed
+        EXPECT_EQ(run.exitCode, 0);
+        ExpectTree(Path("out/"));
+    }
+
+    const test::ProgramRun esc =
+        test::RunQkdecAtTerminal({"locked.qk1"}, {dir_.path(), "C", "", ""}, "ab\x1B");
+    EXPECT_NE(esc.output.find(prompt + "**\r\nQK Information:\r\n" +
+                              Sjis("パスワードが入力されませんでした。")),
+              std::string::npos);
+    EXPECT_EQ(esc.exitCode, 2);
 }
 
 TEST_F(ProgramTest, JapanesePasswordIsTakenAsShiftJis) {

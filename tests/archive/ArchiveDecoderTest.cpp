@@ -3,6 +3,7 @@
 // what lands on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <regex>
@@ -156,6 +157,17 @@ TEST_F(ArchiveDecoderTest, ProgressComesEveryStepOfTheBatch) {
     const std::vector<std::string> reports(interaction_.log.begin() + 3,
                                            interaction_.log.begin() + 6);
     EXPECT_EQ(reports, (std::vector<std::string>{"0%", "44%", "89%"}));
+}
+
+TEST_F(ArchiveDecoderTest, TotalSizeOfZeroGivesProgressZero) {
+    Write({{"first", 0, Bytes(100, 'a')}, {"second", 0, Bytes(100, 'b')}});
+    Bytes archive = test::ReadFileBytes(archive_);
+    std::fill(archive.begin() + 8, archive.begin() + 12, 0);  // totalSize
+    test::WriteFileBytes(archive_, archive);
+    fs::create_directory(Path("out"));
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(std::count(interaction_.log.begin(), interaction_.log.end(), "0%"), 2);  // one per batch
+    EXPECT_EQ(test::ReadFileBytes(Path("out/second")), Bytes(100, 'b'));
 }
 
 TEST_F(ArchiveDecoderTest, StopThroughSetProgressWritesNothingOfTheBatch) {
