@@ -3,8 +3,8 @@
 // _getch for keys.
 //
 // Program text is CP932. A console whose output code page is 932 gets it
-// byte for byte; any other console gets it converted to UTF-16 through
-// WriteConsoleW, so Japanese messages read right on every system. Redirected
+// byte for byte (WriteConsoleA); any other console gets it converted to
+// UTF-16 (WriteConsoleW), so Japanese messages read right on every system. Redirected
 // output receives the CP932 bytes unchanged (with the runtime's CR LF line
 // ends), as does redirected input.
 #define WIN32_LEAN_AND_MEAN
@@ -33,36 +33,51 @@ bool IsConsole(HANDLE handle) {
     return handle != INVALID_HANDLE_VALUE && handle != nullptr && ::GetConsoleMode(handle, &mode);
 }
 
-// A double-byte character split between two WriteConsole calls would be
-// converted as two broken halves; its first byte waits for the next call.
+// Length of the longest start of `text`, at most `limit` bytes, that ends
+// with a whole character.
+std::size_t WholeCharacters(std::string_view text, std::size_t limit) {
+    std::size_t length = 0;
+    while (length < text.size()) {
+        const BYTE b = static_cast<BYTE>(text[length]);
+        const std::size_t next =
+            length + (::IsDBCSLeadByteEx(windows::kProgramCodePage, b) ? 2 : 1);
+        if (next > text.size() || next > limit) break;
+        length = next;
+    }
+    return length;
+}
+
+// A double-byte character split between two WriteConsole calls would reach
+// the console as two broken halves; its first byte waits for the next call.
 std::string gHeldLeadByte;
 
-// Writes program text to the console in UTF-16.
-void WriteWide(HANDLE console, std::string_view programText) {
+// Writes program text to the console, straight through the console API: the
+// runtime's stdout would pass the bytes through the C locale's code page on
+// their way to a console, which is not 932 on most systems.
+void WriteToConsole(HANDLE console, std::string_view programText) {
     std::string text = gHeldLeadByte;
     text.append(programText);
-    gHeldLeadByte.clear();
-    std::size_t complete = 0;
-    while (complete < text.size()) {
-        const bool lead =
-            ::IsDBCSLeadByteEx(windows::kProgramCodePage, static_cast<BYTE>(text[complete])) != 0;
-        const std::size_t length = lead ? 2 : 1;
-        if (complete + length > text.size()) break;
-        complete += length;
-    }
+    const std::size_t complete = WholeCharacters(text, text.size());
     gHeldLeadByte = text.substr(complete);
-    const std::wstring wide =
-        windows::ToWide(std::string_view(text).substr(0, complete), windows::kProgramCodePage);
-    std::size_t done = 0;
-    while (done < wide.size()) {
-        // Large writes are split: old consoles refuse a single write beyond 64 KiB.
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+    text.resize(complete);
+
+    const bool bytesUnchanged = ::GetConsoleOutputCP() == windows::kProgramCodePage;
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        // Pieces of whole characters: old consoles refuse a single write
+        // beyond 64 KiB.
+        const std::size_t length = std::max<std::size_t>(WholeCharacters(rest, 8192), 1);
+        const std::string_view piece = rest.substr(0, length);
+        rest.remove_prefix(length);
         DWORD written = 0;
-        if (!::WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) ||
-            written == 0) {
-            return;
+        if (bytesUnchanged) {
+            ::WriteConsoleA(console, piece.data(), static_cast<DWORD>(piece.size()), &written,
+                            nullptr);
+        } else {
+            const std::wstring wide = windows::ToWide(piece, windows::kProgramCodePage);
+            ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written,
+                            nullptr);
         }
-        done += written;
     }
 }
 
@@ -70,10 +85,10 @@ void WriteWide(HANDLE console, std::string_view programText) {
 
 void WriteConsole(std::string_view programText) {
     const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (IsConsole(output) && ::GetConsoleOutputCP() != windows::kProgramCodePage) {
+    if (IsConsole(output)) {
         // What stdio holds goes first, so that the order on screen stays.
         std::fflush(stdout);
-        WriteWide(output, programText);
+        WriteToConsole(output, programText);
         return;
     }
     const std::string bytes = ToConsole(programText);

@@ -120,17 +120,6 @@ ClockTime Now() {
     return {static_cast<std::int64_t>(now.time), static_cast<int>(now.millitm)};
 }
 
-namespace {
-
-// Program text that names `wide` exactly: converted back, it gives `wide` again.
-bool NameAsProgramText(const std::wstring& wide, std::string& text) {
-    bool lossless = false;
-    text = windows::WideToCp932(wide, &lossless);
-    return lossless && NameToWide(text) == wide;
-}
-
-}  // namespace
-
 // The program's own file as program text. A folder name that CP932 cannot
 // hold (a user name in another script, say) is replaced by its short 8.3
 // form, which is plain ASCII where short names exist.
@@ -147,14 +136,14 @@ std::string ProgramFilePath() {
         name.resize(name.size() * 2);
     }
     std::string text;
-    if (NameAsProgramText(name, text)) return text;
+    if (windows::WideToProgramName(name, text)) return text;
     const DWORD shortLength = ::GetShortPathNameW(name.c_str(), nullptr, 0);
     if (shortLength == 0) return {};
     std::wstring shortName(shortLength, L'\0');
     const DWORD n = ::GetShortPathNameW(name.c_str(), shortName.data(), shortLength);
     if (n == 0 || n >= shortLength) return {};
     shortName.resize(n);
-    return NameAsProgramText(shortName, text) ? text : std::string();
+    return windows::WideToProgramName(shortName, text) ? text : std::string();
 }
 
 OutputFileWriter::~OutputFileWriter() {

@@ -87,6 +87,12 @@ std::wstring NameToWide(std::string_view programText) {
     return wide;
 }
 
+bool WideToProgramName(std::wstring_view wide, std::string& text) {
+    bool lossless = false;
+    text = FromWide(wide, kProgramCodePage, &lossless);
+    return lossless && NameToWide(text) == wide;
+}
+
 }  // namespace windows
 
 namespace {

@@ -29,6 +29,11 @@ std::string FromWide(std::wstring_view wide, unsigned codePage, bool* lossless =
 // although code page 932 would read that pair as one character.
 std::wstring NameToWide(std::string_view programText);
 
+// A UTF-16 name from the system -> program text that names it exactly, that
+// is, that NameToWide turns back into `wide`. False when there is none (a
+// character that CP932 lacks); `text` then holds the nearest form.
+bool WideToProgramName(std::wstring_view wide, std::string& text);
+
 inline std::string WideToCp932(std::wstring_view wide, bool* lossless = nullptr) {
     return FromWide(wide, kProgramCodePage, lossless);
 }

@@ -1,0 +1,288 @@
+#!/usr/bin/env bash
+# End-to-end runs of qkdec.exe under Wine on archives written by the
+# project's writer (qk_windows_e2e_fixtures) and on the reference archives:
+# plain, drive letters, Shift-JIS names in folders, passwords, self-extracting
+# programs put together with "copy /b", existing files, and every file's date.
+#
+#   tests/windows/e2e.sh BUILD_DIR [VECTORS_DIR]
+#
+# BUILD_DIR is a cross build (cmake/mingw-w64-x86_64.cmake) with its Wine
+# prefix in BUILD_DIR/wineprefix; VECTORS_DIR holds the reference archives
+# (../shared/vectors beside the repository by default). Each check prints "ok" or "FAIL"; the last
+# line is "e2e: N passed, M failed", and the exit code is 1 on any failure.
+set -uo pipefail
+
+build=$(cd "$1" && pwd)
+qkdec="$build/app/qkdec.exe"
+fixtures="$build/tests/windows/qk_windows_e2e_fixtures.exe"
+work="$build/e2e"
+vectors=$(cd "${2:-$(dirname "$0")/../../../shared/vectors}" && pwd)
+
+export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=${QK_WINE:-$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)}
+
+passed=0
+failed=0
+
+pass() {
+    passed=$((passed + 1))
+    echo "ok   - $1"
+}
+
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL - $1"
+    shift
+    local text
+    for text in "$@"; do printf '%s\n' "$text" | sed 's/^/       /'; done
+}
+
+# Text in the program's Shift-JIS, from the UTF-8 of this script.
+sjis() { printf '%s' "$1" | iconv -f UTF-8 -t CP932; }
+
+# The Windows form of a Unix path, on Wine's Z: drive.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# run DIR INPUT PROGRAM ARGS...: runs PROGRAM in DIR with INPUT (bytes, as
+# printf %b reads them) on standard input; standard output goes to DIR/out.txt
+# and the exit code to $rc.
+run() {
+    local dir=$1 input=$2 program=$3
+    shift 3
+    printf '%b' "$input" >"$dir/in.txt"
+    (cd "$dir" && timeout 120 "$wine" "$program" "$@" <in.txt >out.txt 2>err.txt)
+    rc=$?
+}
+
+# True when DIR/out.txt holds TEXT (UTF-8 here, Shift-JIS in the output).
+said() { LC_ALL=C grep -qF -- "$(sjis "$2")" "$1/out.txt"; }
+
+# check_files MANIFEST FOLDER: every file of the manifest is in FOLDER with
+# its size, date and SHA-256, and FOLDER holds no other file (programs
+# aside). Prints what differs; false when anything does.
+check_files() {
+    local manifest=$1 folder=$2 name size time sha problems=0 expected=0
+    while IFS=$'\t' read -r name size time sha; do
+        expected=$((expected + 1))
+        local file="$folder/$name"
+        if [ ! -f "$file" ]; then
+            echo "missing: $name"
+            problems=1
+            continue
+        fi
+        [ "$(stat -c %s "$file")" = "$size" ] || { echo "size of $name: $(stat -c %s "$file"), not $size"; problems=1; }
+        [ "$(stat -c %Y "$file")" = "$time" ] || { echo "date of $name: $(stat -c %Y "$file"), not $time"; problems=1; }
+        [ "$(sha256sum <"$file" | cut -d' ' -f1)" = "$sha" ] || { echo "contents of $name differ"; problems=1; }
+    done <"$manifest"
+    local actual
+    actual=$(find "$folder" -type f ! -name '*.exe' | wc -l)
+    if [ "$actual" != "$expected" ]; then
+        echo "$actual files in the folder, $expected expected:"
+        (cd "$folder" && find . -type f ! -name '*.exe' | sort)
+        problems=1
+    fi
+    return $problems
+}
+
+# expect_files NAME MANIFEST FOLDER: one check.
+expect_files() {
+    local report
+    if report=$(check_files "$2" "$3"); then pass "$1"; else fail "$1" "exit code $rc" "$report"; fi
+}
+
+# expect NAME CONDITION...: one check on a shell condition.
+expect() {
+    local name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name" "exit code $rc; output:" "$(tr -d '\r' <"$dir/out.txt" | head -20 | iconv -f CP932 -t UTF-8 -c)"; fi
+}
+
+rm -rf "$work"
+mkdir -p "$work/fixtures"
+if ! (cd "$work/fixtures" && "$wine" "$fixtures" . >/dev/null); then
+    fail "fixtures: the writer makes the test archives"
+    echo "e2e: $passed passed, $failed failed"
+    exit 1
+fi
+fx="$work/fixtures"
+
+# A fresh folder holding copies of the named fixtures.
+fresh() {
+    dir="$work/$1"
+    shift
+    mkdir -p "$dir"
+    local f
+    for f in "$@"; do cp "$fx/$f" "$dir/"; done
+}
+
+## The program's face: banner, usage, illegal option.
+fresh usage
+run "$dir" "" "$qkdec"
+expect "no argument: usage and exit code 1" [ "$rc" = 1 ]
+expect "banner and usage lines end in CR LF" grep -q $' qkdec  : QuillKnot Decode Program for Windows95/NT Console\r$' "$dir/out.txt"
+expect "usage names -dC:\\TMP\\ in Shift-JIS" said "$dir" ' : A> qkdec -dC:\TMP\ FileName.qk1 (解凍してディレクトリ'"'"'C:\TMP\'"'"'に出力)'
+run "$dir" "" "$qkdec" -x plain.qk1
+expect "illegal option: message and exit code 1" said "$dir" " Illegal Option!! : -x"
+expect "illegal option ends with 1" [ "$rc" = 1 ]
+
+## A plain archive into a relative folder.
+fresh plain plain.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -dout plain.qk1
+expect_files "plain: every file, size and date, into a relative -d folder" "$fx/plain.manifest" "$dir/out"
+expect "plain: exit code 0" [ "$rc" = 0 ]
+expect "plain: status lines with backslashes" said "$dir" 'OutDir: out\ (5 file: 342,777 byte)'
+expect "plain: entry names with backslashes" said "$dir" 'OutFile(3/5): docs\img\data.bin (300,000 byte)'
+expect "plain: closing message in Shift-JIS" said "$dir" '伸長処理を終了しました。(処理時間：'
+
+## Drive letters: the archive and the folder named from the root of Z:.
+fresh drive
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" "-d$(winpath "$dir/out")" "$(winpath "$fx/plain.qk1")"
+expect_files "drive letter: -dZ:\\...\\out without its final backslash" "$fx/plain.manifest" "$dir/out"
+expect "drive letter: the folder gets its backslash" said "$dir" "OutDir: $(winpath "$dir/out")\\ (5 file"
+
+## An output folder that does not exist is not created.
+fresh missing plain.qk1
+run "$dir" "" "$qkdec" -dnowhere plain.qk1
+expect "missing -d folder: stops with the mkdir or fopen message" \
+    bash -c "grep -qaF '(mkdir)' '$dir/out.txt' || grep -qaF '(fopen)' '$dir/out.txt'"
+expect "missing -d folder: nothing created" [ ! -e "$dir/nowhere" ]
+
+## Shift-JIS names in folders, with 0x5C second bytes, whatever the ANSI code page.
+fresh sjis sjis.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -dout sjis.qk1
+expect_files "Shift-JIS names: folders and files get their Unicode names" "$fx/sjis.manifest" "$dir/out"
+expect "Shift-JIS names: console text passes unchanged" said "$dir" 'OutFile(1/6): 日本語\ソフト\表示.txt (5,000 byte)'
+
+## Passwords.
+fresh password password.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -psecret-pw -dout password.qk1
+expect_files "password from -p" "$fx/password.manifest" "$dir/out"
+expect "password from -p: no prompt" bash -c "! grep -qaF 'QK InputPassword:' '$dir/out.txt'"
+
+fresh password-wrong password.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -pwrong -dout password.qk1
+expect "wrong password: the message, no file" said "$dir" 'パスワードが一致しません。'
+expect "wrong password: no file" [ -z "$(ls -A "$dir/out")" ]
+
+fresh password-typed password.qk1
+mkdir "$dir/out"
+run "$dir" 'secret-pw\n' "$qkdec" -dout password.qk1
+expect_files "password read from redirected input" "$fx/password.manifest" "$dir/out"
+expect "password read from redirected input: prompt shown" said "$dir" 'QK InputPassword:'
+
+fresh password-none password.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -dout password.qk1
+expect "no password entered: the message" said "$dir" 'パスワードが入力されませんでした。'
+
+fresh password-sjis password_sjis.qk1
+mkdir "$dir/out"
+run "$dir" "$(sjis 'パス表' | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')\r\n" "$qkdec" -dout password_sjis.qk1
+expect_files "Shift-JIS password typed as CP932 bytes with CR LF" "$fx/password_sjis.manifest" "$dir/out"
+
+## Self-extracting programs: program file + archive + trailer, as copy /b makes them.
+fresh sfx sfx.qk1 sfx.len
+cp "$qkdec" "$dir/qkdec.exe"
+(cd "$dir" && "$wine" cmd /c copy /b qkdec.exe+sfx.qk1+sfx.len setup.exe >/dev/null 2>&1)
+rm -f "$dir/qkdec.exe" "$dir/sfx.qk1" "$dir/sfx.len"
+expect "self-extracting: copy /b puts the program together" [ -s "$dir/setup.exe" ]
+mkdir "$work/elsewhere"
+run "$work/elsewhere" "" "$dir/setup.exe"
+expect_files "self-extracting: entries land beside the program, not in the current folder" "$fx/sfx.manifest" "$dir"
+expect "self-extracting: nothing in the current folder" [ "$(ls -A "$work/elsewhere" | tr '\n' ' ')" = "err.txt in.txt out.txt " ]
+expect "self-extracting: exit code 0" [ "$rc" = 0 ]
+
+fresh sfx-password sfx_password.qk1 sfx_password.len
+cp "$qkdec" "$dir/qkdec.exe"
+(cd "$dir" && "$wine" cmd /c copy /b qkdec.exe+sfx_password.qk1+sfx_password.len setup.exe >/dev/null 2>&1)
+rm -f "$dir/qkdec.exe" "$dir/sfx_password.qk1" "$dir/sfx_password.len"
+run "$work/elsewhere" "" "$dir/setup.exe" -y secret-pw
+expect_files "self-extracting with the password as a plain word" "$fx/sfx_password.manifest" "$dir"
+
+## Existing files.
+fresh existing plain.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -dout plain.qk1
+spoil() {
+    printf 'changed' >"$dir/out/readme.txt"
+    touch -d @1000 "$dir/out/readme.txt"
+}
+spoil
+run "$dir" "" "$qkdec" -y -dout plain.qk1
+expect_files "existing files with -y: all written again, dates set" "$fx/plain.manifest" "$dir/out"
+expect "existing files with -y: the question is answered" said "$dir" '[y/n]:All YES.'
+expect "existing files with -y: the question counts the files" said "$dir" 'ファイル(5 file)が既に存在します。'
+
+spoil
+run "$dir" 'n\nn\n' "$qkdec" -dout plain.qk1
+expect "existing files, no and no: nothing written" [ "$(cat "$dir/out/readme.txt")" = changed ]
+expect "existing files, no and no: the closing notice" said "$dir" 'ファイルを出力せずに終了します。'
+
+run "$dir" 'n\ny\ny\ny\ny\ny\ny\n' "$qkdec" -dout plain.qk1
+expect "compare mode: reports the changed file and leaves it" [ "$(cat "$dir/out/readme.txt")" = changed ]
+expect "compare mode: the compare lines" said "$dir" 'CompFile(1/5): readme.txt'
+expect "compare mode: a difference is reported" said "$dir" '比較ファイルの内容と圧縮ファイルの内容が不一致です。'
+
+run "$dir" 'y\n' "$qkdec" -dout plain.qk1
+expect_files "existing files, answered yes: written again" "$fx/plain.manifest" "$dir/out"
+
+## At a console: a pseudo-terminal gives the program a Wine console, so the
+## password is read key by key with _getch and text goes through the console
+## API. The screen arrives here in UTF-8, whatever the console's code page.
+# console DIR KEYS COMMAND: types KEYS (printf %b) into COMMAND run by cmd.exe
+# in DIR; the screen, without terminal controls, goes to DIR/out.txt.
+console() {
+    local dir=$1 keys=$2 command=$3
+    (cd "$dir" && printf '%b' "$keys" | timeout 60 script -qec "'$wine' cmd /c '$command'" /dev/null >screen.txt 2>&1)
+    rc=$?
+    sed 's/\x1b\[[?0-9;]*[a-zA-Z]//g' "$dir/screen.txt" >"$dir/out.txt"
+}
+# True when the screen shows TEXT.
+shown() { LC_ALL=C grep -qF -- "$2" "$1/out.txt"; }
+
+if command -v script >/dev/null; then
+    fresh console password.qk1
+    mkdir "$dir/out"
+    console "$dir" 'secret-px\b\bpw\r' "$(winpath "$qkdec") -dout password.qk1"
+    expect_files "console: masked password typed with Backspace and Enter" "$fx/password.manifest" "$dir/out"
+    expect "console: Backspace rewrites the prompt line shorter" \
+        shown "$dir" $'\rパスワードを入力して下さい。?:********\rパスワードを入力して下さい。?:*******'
+    expect "console: Japanese text reaches a console in another code page" \
+        shown "$dir" '伸長処理を終了しました。'
+
+    fresh console-932 sjis.qk1
+    mkdir "$dir/out"
+    console "$dir" '' "chcp 932 && $(winpath "$qkdec") -dout sjis.qk1"
+    expect_files "console in code page 932: Shift-JIS names" "$fx/sjis.manifest" "$dir/out"
+    expect "console in code page 932: Shift-JIS text shown as it is" \
+        shown "$dir" 'OutFile(1/6): 日本語\ソフト\表示.txt (5,000 byte)'
+
+    # Wine reads a lone Esc from a terminal as the start of a key sequence;
+    # a second one makes it a key of its own.
+    fresh console-esc password.qk1
+    mkdir "$dir/out"
+    console "$dir" 'abc\033\033' "$(winpath "$qkdec") -dout password.qk1"
+    expect "console: Esc gives up the password entry" shown "$dir" 'パスワードが入力されませんでした。'
+    expect "console: Esc writes nothing" [ -z "$(ls -A "$dir/out")" ]
+else
+    echo "skip - console runs: no script(1) for a pseudo-terminal"
+fi
+
+## The reference archives, by their recorded outcomes.
+while IFS=$'\t' read -r file outcome password; do
+    name=${file%.qk1}
+    fresh "vector-$name"
+    mkdir "$dir/out"
+    input=""
+    [ "$password" != - ] && input="$(printf '%s' "$password" | sed 's/../\\x&/g')\n"
+    run "$dir" "$input" "$qkdec" -dout "$(winpath "$vectors/$file")"
+    expect_files "reference $file ($outcome): the files it leaves" "$fx/vector-$name.manifest" "$dir/out"
+done <"$fx/vectors.list"
+
+echo "e2e: $passed passed, $failed failed"
+[ "$failed" = 0 ]
