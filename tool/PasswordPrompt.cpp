@@ -7,11 +7,12 @@ namespace qk::tool {
 
 std::optional<std::string> AskPassword(std::string_view prompt) {
     if (!platform::InputIsTerminal()) return std::nullopt;
-    Err(prompt);
     std::string typed;
     bool ended = false;
     {
+        // Echo goes off before the prompt shows, so that no early key is seen.
         platform::KeyReader keys;
+        Err(prompt);
         for (;;) {
             const int key = keys.ReadKey();
             if (key < 0) {
