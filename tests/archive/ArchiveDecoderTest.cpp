@@ -166,7 +166,8 @@ TEST_F(ArchiveDecoderTest, TotalSizeOfZeroGivesProgressZero) {
     test::WriteFileBytes(archive_, archive);
     fs::create_directory(Path("out"));
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(std::count(interaction_.log.begin(), interaction_.log.end(), "0%"), 2);  // one per batch
+    EXPECT_EQ(std::count(interaction_.log.begin(), interaction_.log.end(), "0%"),
+              2);  // one per batch
     EXPECT_EQ(test::ReadFileBytes(Path("out/second")), Bytes(100, 'b'));
 }
 
