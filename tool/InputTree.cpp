@@ -127,7 +127,13 @@ std::vector<std::string> OperandComponents(const std::string& operand) {
     std::size_t start = operand.size() >= 2 && operand[1] == ':' ? 2 : 0;
     for (std::size_t i = start; i <= operand.size(); ++i) {
         if (i == operand.size() || IsPathSeparator(operand[i])) {
-            if (!part.empty() && part != "." && part != "..") components.push_back(part);
+            if (part == "..") {
+                // Resolved against the components before it; one that would
+                // climb above the start is dropped.
+                if (!components.empty()) components.pop_back();
+            } else if (!part.empty() && part != ".") {
+                components.push_back(part);
+            }
             part.clear();
         } else {
             part += operand[i];

@@ -19,8 +19,10 @@ struct InputFile {
     std::uint32_t time = 0;
 };
 
-// The name an operand gets in the archive, components as typed: "." and ".."
-// components and a leading root are dropped ("/usr/include" -> usr, include).
+// The name an operand gets in the archive, components as typed: a leading
+// root and "." are dropped, ".." takes back the component before it, and one
+// with nothing before it is dropped ("/usr/include" -> usr, include;
+// "../a/../b" -> b).
 std::vector<std::string> OperandComponents(const std::string& operand);
 
 // Checks one name component for the archive and converts it to CP932: false

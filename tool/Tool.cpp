@@ -74,7 +74,7 @@ const char kAddHelp[] =
     "Usage: qk a [OPTIONS] ARCHIVE FILE|FOLDER...\n"
     "\n"
     "Creates ARCHIVE (replacing it) from files and whole folders. Names are\n"
-    "stored as given, relative (a leading / and . or .. parts dropped), with\n"
+    "stored as given, made relative (a leading / and . dropped, .. resolved), with\n"
     "their modification times, converted to Shift-JIS (CP932).\n"
     "  -C, --directory=DIR   read the FILEs and FOLDERs relative to DIR\n"
     "  -l, --large           the large model (bigger alphabet and rings)\n"

@@ -115,6 +115,7 @@ TEST(InputTreeTest, OperandNamesAreRelative) {
     EXPECT_EQ(OperandComponents("/usr/include/linux"), (V{"usr", "include", "linux"}));
     EXPECT_EQ(OperandComponents("./a//b/"), (V{"a", "b"}));
     EXPECT_EQ(OperandComponents("../../x"), (V{"x"}));
+    EXPECT_EQ(OperandComponents("a/../b/./c/.."), (V{"b"}));
     EXPECT_EQ(OperandComponents("."), V{});
 }
 

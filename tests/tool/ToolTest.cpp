@@ -11,6 +11,7 @@
 #include "encoder/ArchiveWriter.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "support/ReferenceDecoder.h"
 #include "support/TestSupport.h"
 
 namespace qk {
@@ -353,6 +354,42 @@ TEST_F(ToolTest, AddThenExtractARealTree) {
     EXPECT_TRUE(found);
     r = RunQk(work_.path(), "p tree.qk1 linux/a/b/c/d.bin");
     EXPECT_EQ(r.out, std::string(70000, 'z'));
+}
+
+// The names of an archive's entry table exactly as stored, read with the
+// plain reference decoder.
+std::vector<std::string> StoredNames(const std::string& archivePath) {
+    const test::Bytes file = test::ReadFileBytes(archivePath);
+    auto field = [&](int at) {
+        return static_cast<std::int32_t>(std::uint32_t{file[at]} << 24 | file[at + 1] << 16 |
+                                         file[at + 2] << 8 | file[at + 3]);
+    };
+    const std::int32_t tableSize = field(12), count = field(16);
+    test::MemoryStream stream(test::Bytes(file.begin() + 20, file.end()));
+    test::ReferenceLzDecoder decoder(&stream, file[6] & 2, file[6] & 1);
+    std::vector<std::uint8_t> table(static_cast<std::size_t>(tableSize));
+    decoder.Reset(table.data(), tableSize);
+    EXPECT_EQ(decoder.Decode(tableSize), 0);
+    std::vector<std::string> names;
+    std::size_t at = 8 * static_cast<std::size_t>(count);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::string name(reinterpret_cast<const char*>(table.data()) + at);
+        at += name.size() + 1;
+        names.push_back(name);
+    }
+    return names;
+}
+
+TEST_F(ToolTest, AddStoresRelativeNamesWithBackslashes) {
+    WriteText(Path("in/sub/\xE8\xA1\xA8.txt"), "1");  // 表: 0x95 0x5C in CP932
+    WriteText(Path("in/b.txt"), "2");
+    WriteText(Path("top.txt"), "3");
+    const RunResult r = RunQk(work_.path(), "a -q n.qk1 ./in/../in '" + Path("top.txt") + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string absolute = Path("top.txt").substr(1);  // the root dropped, '\' between
+    for (char& c : absolute) c = c == '/' ? '\\' : c;
+    EXPECT_EQ(StoredNames(Path("n.qk1")),
+              (std::vector<std::string>{"in\\b.txt", "in\\sub\\\x95\x5C.txt", absolute}));
 }
 
 TEST_F(ToolTest, AddWithModelFlagsAndPassword) {
