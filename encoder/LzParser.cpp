@@ -261,7 +261,7 @@ void LzParser::ParseBlock(const std::uint8_t* data, std::int32_t size, std::vect
                 const std::uint8_t b = data[pos + step - 1];
                 literalGain += average - prices_.symbol[2 * n + b];
                 const Choice next = Best(pos + step, b);
-                if (next.length > 1 && next.gain + literalGain > here.gain) {
+                if (next.length > here.length && next.gain + literalGain > here.gain + average) {
                     here = Choice{};
                     here.token = {static_cast<std::uint16_t>(2 * n + data[pos]), 0};
                     break;

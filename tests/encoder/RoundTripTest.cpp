@@ -169,5 +169,74 @@ TEST(Writer, CompressesText) {
     EXPECT_LT(out.size(), text.size() / 3);
 }
 
+// Every level writes an archive that reads back, in every form; deeper levels
+// never come out larger on text, and level 9 picks its own form.
+TEST(Levels, EveryLevelRoundTripsAndDeeperLevelsPackTighter) {
+    std::mt19937 rng(12);
+    const auto entries = MixedEntries(rng);
+    std::vector<ArchiveEntry> text{{"a", 0, Text(150000, rng)}, {"b", 0, Runs(50000, rng)}};
+    std::size_t sizes[10] = {};
+    for (int level = 1; level <= 9; ++level) {
+        SCOPED_TRACE(level);
+        WriteOptions o;
+        o.level = level;
+        o.largeModel = level % 2 == 0;
+        o.insertInner = level % 3 == 0;
+        o.chooseModes = false;
+        ExpectRoundTrip(entries, o);
+        WriteOptions same;
+        same.level = level;
+        same.chooseModes = false;
+        Bytes archive;
+        ASSERT_TRUE(WriteArchive(text, same, archive, nullptr));
+        sizes[level] = archive.size();
+    }
+    EXPECT_LT(sizes[3], sizes[1]);
+    EXPECT_LT(sizes[6], sizes[1]);
+    EXPECT_LE(sizes[9], sizes[6] + sizes[6] / 100);
+
+    WriteOptions outOfRange;
+    outOfRange.level = 42;  // taken as the deepest level
+    ExpectRoundTrip(entries, outOfRange);
+    outOfRange.level = -3;  // and as the fastest
+    ExpectRoundTrip(entries, outOfRange);
+}
+
+// Batches are parsed on several threads; the archive must not depend on how
+// many, or on which thread finished first.
+TEST(Levels, ThreadCountDoesNotChangeTheArchive) {
+    std::mt19937 rng(13);
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 60; ++i) {
+        entries.push_back({"f" + std::to_string(i), 0,
+                           i % 5 == 0 ? Binary(rng() % 9000, rng) : Text(rng() % 9000, rng)});
+    }
+    for (int level : {1, 6, 9}) {
+        Bytes one, four;
+        WriteOptions o;
+        o.level = level;
+        o.threads = 1;
+        ASSERT_TRUE(WriteArchive(entries, o, one, nullptr));
+        o.threads = 4;
+        ASSERT_TRUE(WriteArchive(entries, o, four, nullptr));
+        EXPECT_EQ(one, four) << level;
+    }
+}
+
+// At level 9 the form is chosen per archive unless the caller fixes it.
+TEST(Levels, ChosenFormIsRecordedInTheHeader) {
+    std::mt19937 rng(14);
+    const Bytes text = Text(300000, rng);
+    WriteOptions o;
+    o.level = 9;
+    Bytes chosen, fixed;
+    ASSERT_TRUE(WriteArchive({{"t", 0, text}}, o, chosen, nullptr));
+    o.chooseModes = false;
+    ASSERT_TRUE(WriteArchive({{"t", 0, text}}, o, fixed, nullptr));
+    EXPECT_EQ(fixed[6], 0);  // small model, no inner positions, as asked
+    EXPECT_LE(chosen.size(), fixed.size() + fixed.size() / 100);
+    ExpectRoundTrip({{"t", 0, text}}, o);
+}
+
 }  // namespace
 }  // namespace qk
