@@ -57,12 +57,26 @@ ArchiveReader::Status ArchiveReader::DecodeTable() {
                          LzDecoder(stream_.get(), header_.insertInner(), header_.largeModel()));
     if (!lzDecoder_ || !lzDecoder_->valid()) return Status::kNoMemory;
     lzDecoder_->Reset(tableBlock_.get(), tableSize);
-    return FromDecodeResult(lzDecoder_->Decode(tableSize));
+    const int result = lzDecoder_->Decode(tableSize);
+    tableDecoded_ = lzDecoder_->outputPos();
+    return FromDecodeResult(result);
 }
 
+// A table whose decoding failed is still parsed as far as it was decoded: the
+// rest of its buffer was never written, and a claimed size may be far larger
+// than anything the archive produced.
 ArchiveReader::Status ArchiveReader::ParseTable(char separator) {
     if (!tableBlock_) return Status::kBadTable;
-    if (!entries_.Parse(tableBlock_.get(), header_.tableSize, header_.entryCount, separator)) {
+    bool parsed = false;
+    try {
+        parsed = entries_.Parse(tableBlock_.get(), tableDecoded_, header_.entryCount, separator);
+    } catch (const std::bad_alloc&) {
+        entries_ = EntryTable();
+        return Status::kNoMemory;
+    }
+    if (!parsed) {
+        // Leave no half-parsed table behind for batches() or ForEachEntry.
+        entries_ = EntryTable();
         return Status::kBadTable;
     }
     return Status::kOk;

@@ -61,7 +61,9 @@ class ArchiveReader {
     // Allocates the table buffer, builds the decoder (reading the code block)
     // and decodes the entry table; kOk, kNoMemory, kOverrun or kBadReference.
     Status DecodeTable();
-    // Parses the decoded table, names with `separator` for both separators.
+    // Parses the decoded table, names with `separator` for both separators:
+    // kOk, kBadTable (also for the part of a table that did not decode), or
+    // kNoMemory. On failure entries() is left empty.
     Status ParseTable(char separator);
     // DecodeTable then ParseTable.
     Status ReadTable(char separator);
@@ -94,6 +96,7 @@ class ArchiveReader {
     std::unique_ptr<ArchiveStream> stream_;
     ArchiveHeader header_;
     std::unique_ptr<std::uint8_t[]> tableBlock_;
+    std::int32_t tableDecoded_ = 0;  // bytes of the table that DecodeTable produced
     std::unique_ptr<LzDecoder> lzDecoder_;
     EntryTable entries_;
 };

@@ -5,6 +5,37 @@
 
 namespace qk {
 
+namespace {
+
+// Past the end of its data the stream runs on with invented filler bytes (see
+// NextByte). A well-formed stream never consumes one: they only fill the
+// look-ahead, which reaches at most 8 bytes beyond the last consumed bit. A
+// stream that has needed more than this many has been decoding bytes the
+// archive does not hold for at least 56 of them; the decoder then gives up
+// instead of running on, for as long as a header's claimed size asks, over a
+// stream that can only repeat one byte.
+constexpr std::uint16_t kFillerAllowance = 64;
+
+// What DecodeSymbol returns once the stream has ended: a value outside every
+// alphabet (at most 1280 symbols), with failed() set.
+constexpr std::uint16_t kStreamEnded = 0xFFFF;
+
+// True once more filler bytes than the allowance have been handed out: the
+// input counters hold no data (count 0) and the position has counted past it.
+bool StreamEnded(std::uint16_t inCount, std::uint16_t inPos) {
+    return inCount == 0 && inPos > kFillerAllowance;
+}
+
+// Sends every window prefix of the symbol table to the search, which then
+// fails at once. The decoding path itself stays as it is, so the end of the
+// stream costs nothing per symbol.
+template <typename Entry, std::size_t N>
+void SendAllToSearch(Entry (&table)[N]) {
+    for (Entry& e : table) e.length = 0;
+}
+
+}  // namespace
+
 PrefixDecoder::PrefixDecoder(InputStream* input, bool largeModel)
     : symbolModel_(largeModel ? 1280 : 768),
       lengthModel_(kLengthSymbols),
@@ -21,9 +52,23 @@ PrefixDecoder::PrefixDecoder(InputStream* input, bool largeModel)
 // fail: each further byte is the first byte of the last chunk that held data
 // (Read is asked again every time). Well-formed streams only ever pull such
 // bytes into the look-ahead, never consume them.
+//
+// While inCount_ is 0, inPos_ counts the filler bytes handed out since the data
+// ended. Past the allowance the stream has ended for good: Read is no longer
+// asked, and every symbol-table entry is sent to SearchSymbol, which fails.
+// Only the lengths of the entries change, so a DecodeSymbol whose own
+// ConsumeBits gets here still returns the symbol it has just matched.
 std::uint8_t PrefixDecoder::NextByte() {
     if (inCount_ <= inPos_) {
+        if (StreamEnded(inCount_, inPos_)) return inBuf_[0];
+        const bool hadData = inCount_ != 0;
         inCount_ = static_cast<std::uint16_t>(input_->Read(inBuf_, kInputChunk));
+        if (inCount_ == 0) {
+            if (hadData) inPos_ = 0;
+            ++inPos_;
+            if (StreamEnded(inCount_, inPos_)) SendAllToSearch(symbolTable_);
+            return inBuf_[0];
+        }
         inPos_ = 0;
     }
     return inBuf_[inPos_++];
@@ -55,6 +100,8 @@ void PrefixDecoder::LoadCodeTables() {
     BuildCode(lengthModel_);
     BuildSymbolTables();
     BuildLengthTable();
+    // A stream too short for its own code block may have ended already.
+    if (StreamEnded(inCount_, inPos_)) SendAllToSearch(symbolTable_);
 }
 
 void PrefixDecoder::BuildSymbolTables() {
@@ -117,6 +164,10 @@ bool PrefixDecoder::Matches(std::uint32_t code, unsigned length) const {
 }
 
 std::uint16_t PrefixDecoder::SearchSymbol(std::uint16_t start) {
+    if (StreamEnded(inCount_, inPos_)) {
+        failed_ = 1;
+        return kStreamEnded;
+    }
     const SortedCode* sorted = sortedCodes_.get();
     for (int i = start; i < symbolModel_.count; ++i) {
         if (Matches(sorted[i].code, sorted[i].length)) {
