@@ -81,20 +81,7 @@ bool ArchiveSession::Open(const std::string& path) {
 }
 
 std::string ArchiveSession::DisplayName(std::int32_t i) const {
-    // Each component is converted alone, so that a broken character cannot
-    // swallow a separator.
-    const std::string slashed = WithSlashes(StoredName(i));
-    std::string out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = slashed.find('/', start);
-        out += codec_.ToDisplay(std::string_view(slashed).substr(
-            start, end == std::string::npos ? std::string::npos : end - start));
-        if (end == std::string::npos) break;
-        out += '/';
-        start = end + 1;
-    }
-    return out;
+    return ShownName(StoredName(i), codec_);
 }
 
 std::int64_t ArchiveSession::TotalSize() const {

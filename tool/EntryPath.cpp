@@ -60,6 +60,16 @@ bool SplitEntryName(std::string_view name, std::vector<std::string>& components,
     return true;
 }
 
+std::string ShownName(std::string_view name, const NameCodec& codec) {
+    std::string out;
+    const std::vector<std::string> parts = SplitAtSeparators(name);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i) out += '/';
+        out += codec.ToDisplay(parts[i]);
+    }
+    return out;
+}
+
 std::string WithSlashes(std::string_view name) {
     std::string out;
     const std::vector<std::string> parts = SplitAtSeparators(name);

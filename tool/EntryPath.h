@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tool/Charset.h"
+
 namespace qk::tool {
 
 // The components of an entry name (CP932, separators already made '\' by the
@@ -17,5 +19,9 @@ bool SplitEntryName(std::string_view name, std::vector<std::string>& components,
 
 // The name with '/' between its components, as listings show it.
 std::string WithSlashes(std::string_view name);
+
+// The name as the user sees it: each component through the codec on its own
+// (so that a broken character cannot take a separator with it), '/' between.
+std::string ShownName(std::string_view name, const NameCodec& codec);
 
 }  // namespace qk::tool

@@ -1,7 +1,6 @@
 // qk l: the entries of archives, as a table or as JSON.
 #include <cstdio>
 
-#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "tool/ArchiveSession.h"
 #include "tool/Commands.h"
@@ -114,22 +113,11 @@ std::string ArchiveJson(ArchiveSession& session) {
     out += ",\"entries\":[";
     for (std::int32_t i = 0; i < session.count(); ++i) {
         const std::string& stored = session.StoredName(i);
-        // Components one by one, as on disk: '/' stays a separator.
-        const std::string name = WithSlashes(stored);
-        std::string shown;
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t end = name.find('/', start);
-            shown += utf8.ToDisplay(
-                name.substr(start, end == std::string::npos ? std::string::npos : end - start));
-            if (end == std::string::npos) break;
-            shown += '/';
-            start = end + 1;
-        }
+        const std::string shown = ShownName(stored, utf8);
         // Where the string is not the exact name (bad bytes, control
         // characters), the stored bytes go beside it.
         std::string exact;
-        const bool valid = platform::Cp932ToUtf8(name, exact) && exact == shown;
+        const bool valid = platform::Cp932ToUtf8(WithSlashes(stored), exact) && exact == shown;
         if (i) out += ",";
         out += "\n  {\"name\":" + JsonString(shown);
         if (!valid) out += ",\"name_hex\":\"" + Hex(stored) + "\"";

@@ -67,6 +67,10 @@ TEST(EntryPathTest, SplitsAtSeparatorsButNotAtTrailBytes) {
     ASSERT_TRUE(SplitEntryName("..x\\x..", parts, reason));
     EXPECT_EQ(parts.size(), 2u);
     EXPECT_EQ(WithSlashes("a\\" + kHyou + "\\b"), "a/" + kHyou + "/b");
+    // A '/' after a lead byte stays inside its component, also when shown.
+    const NameCodec utf8(Charset::kUtf8, true);
+    EXPECT_EQ(ShownName("d\\\x81/x", utf8), "d/%81%2Fx");
+    EXPECT_EQ(ShownName("d\\" + kHyou, utf8), "d/\xE8\xA1\xA8");
 }
 
 TEST(CharsetTest, AutoFollowsTheLocale) {
