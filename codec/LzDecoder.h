@@ -30,8 +30,9 @@ class ContextRings {
     // Empties every ring.
     void Clear();
 
+    // slotCount is a power of two, so the ring index wraps with a mask.
     std::uint32_t Slot(std::uint8_t context, std::uint32_t offset) const {
-        return context * slotCount + (head[context] + offset) % slotCount;
+        return context * slotCount + ((head[context] + offset) & (slotCount - 1));
     }
     bool Occupied(std::uint8_t context, std::uint32_t slot) const {
         return (slot - context * slotCount) < filled[context];
@@ -43,7 +44,10 @@ class ContextRings {
         const std::uint32_t base = context * slotCount;
         positions[base + head[context]] = position;
         lengths[base + head[context]] = length;
-        if (++head[context] > filled[context]) filled[context] = head[context];
+        if (++head[context] > filled[context]) {
+            filled[context] = head[context];
+            if (filled[context] == slotCount) ++fullRings;
+        }
         if (head[context] == slotCount) head[context] = 0;
     }
 
@@ -78,6 +82,11 @@ class ContextRings {
             insertPos = outputPos - 1;
             return;
         }
+        // Once every ring has been full, inner positions enter nowhere.
+        if (fullRings == 256) {
+            insertPos = outputPos - 1;
+            return;
+        }
         std::uint32_t remaining = length - 1;
         while (outputPos - 1 > insertPos) {
             InsertIfNotFull(output[insertPos], static_cast<std::uint32_t>(insertPos + 1),
@@ -90,6 +99,7 @@ class ContextRings {
     std::uint32_t slotCount;
     std::uint16_t head[256];
     std::uint16_t filled[256];
+    std::uint32_t fullRings = 0;  // rings whose filled has reached slotCount
     std::unique_ptr<std::uint32_t[]> positions;
     std::unique_ptr<std::uint32_t[]> lengths;
 };

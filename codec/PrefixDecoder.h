@@ -7,8 +7,9 @@
 // realignment. Nothing adapts: both codes are fixed for the whole archive.
 //
 // Why this is fast: the 32-bit window callers look at is the top half of a
-// 64-bit look-ahead word that is refilled a byte at a time only when fewer than
-// 32 bits remain, so a refill happens about once per four bytes consumed. Every
+// 64-bit look-ahead word that is refilled only when fewer than 32 bits remain,
+// with one 8-byte read from the input buffer (byte by byte only near the end
+// of a 512-byte chunk), so a refill happens about once per four bytes consumed. Every
 // codeword of up to kSymbolTableBits bits is decided by one table read; longer
 // ones walk a short run of the code-sorted table.
 #pragma once
@@ -33,7 +34,7 @@ class PrefixDecoder {
     static constexpr int kInputChunk = 512;
     static constexpr int kLengthSymbols = 128;
     static constexpr int kFirstIndexBits = 12;
-    static constexpr int kLengthTableBits = 10;
+    static constexpr int kLengthTableBits = 12;
 
     // Reads the first chunk from `input` and builds both codes from the length
     // block at the head of the stream. Check valid() for failed allocations.
@@ -51,7 +52,13 @@ class PrefixDecoder {
     void ConsumeBits(unsigned k) {
         ahead_ <<= k;
         aheadBits_ -= k;
-        if (aheadBits_ < 32) Refill();
+        if (aheadBits_ < 32) {
+            if (inCount_ >= inPos_ + 8) {
+                RefillWord();
+            } else {
+                Refill();
+            }
+        }
         window_ = static_cast<std::uint32_t>(ahead_ >> 32);
     }
 
@@ -67,7 +74,14 @@ class PrefixDecoder {
 
     // Next reference length less 2: a length symbol 0..126, or the value that
     // follows the escape symbol 127 (5-bit size field n-1, then n bits).
-    std::uint32_t DecodeLength();
+    std::uint32_t DecodeLength() {
+        const LengthEntry e = lengthTable_[window_ >> (32 - kLengthTableBits)];
+        if (e.length != 0) {
+            ConsumeBits(e.length);
+            return e.symbol != kLengthSymbols - 1 ? e.symbol : ReadEscapedLength();
+        }
+        return DecodeLongLength();
+    }
 
     bool failed() const { return failed_ != 0; }
     int symbolCount() const { return symbolModel_.count; }
@@ -86,16 +100,38 @@ class PrefixDecoder {
         std::uint16_t symbol;
         std::uint8_t length;
     };
-    // Per 10-bit prefix: the length symbol whose codeword fits in 10 bits, or
-    // kLengthSearch when the codeword is longer.
-    static constexpr std::uint8_t kLengthSearch = 0xFF;
+    // Per 12-bit prefix: the length symbol whose codeword fits in 12 bits,
+    // with that codeword's length; length 0 for prefixes of longer codewords,
+    // which DecodeLongLength handles.
+    struct LengthEntry {
+        std::uint8_t symbol;
+        std::uint8_t length;
+    };
 
     std::uint8_t NextByte();
     void Refill();
+    // Tops the look-ahead up with whole bytes of one 8-byte read from the
+    // input buffer, which holds at least eight more bytes. The read's last
+    // partial byte also lands below the counted bits; the next refill puts the
+    // same bits of the same byte there again, so they do no harm.
+    void RefillWord() {
+        const std::uint8_t* p = inBuf_ + inPos_;
+        const std::uint64_t word =
+            (std::uint64_t{p[0]} << 56) | (std::uint64_t{p[1]} << 48) |
+            (std::uint64_t{p[2]} << 40) | (std::uint64_t{p[3]} << 32) |
+            (std::uint64_t{p[4]} << 24) | (std::uint64_t{p[5]} << 16) |
+            (std::uint64_t{p[6]} << 8) | std::uint64_t{p[7]};
+        ahead_ |= word >> aheadBits_;
+        const unsigned bytes = (63 - aheadBits_) >> 3;
+        inPos_ = static_cast<std::uint16_t>(inPos_ + bytes);
+        aheadBits_ += bytes * 8;
+    }
     void LoadCodeTables();
     void BuildSymbolTables();
     void BuildLengthTable();
     std::uint16_t SearchSymbol(std::uint16_t start);
+    std::uint32_t DecodeLongLength();
+    std::uint32_t ReadEscapedLength();
     bool Matches(std::uint32_t code, unsigned length) const;
 
     CodeModel symbolModel_;
@@ -115,7 +151,7 @@ class PrefixDecoder {
 
     std::uint16_t firstIndex_[1 << kFirstIndexBits];
     SymbolEntry symbolTable_[1 << kFirstIndexBits];
-    std::uint8_t lengthTable_[1 << kLengthTableBits];
+    LengthEntry lengthTable_[1 << kLengthTableBits];
     std::uint32_t failed_ = 0;
     bool valid_ = false;
 };

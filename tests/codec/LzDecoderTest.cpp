@@ -5,7 +5,10 @@
 #include <random>
 #include <string>
 
+#include "archive/ArchiveStream.h"
+#include "archive/EntryTable.h"
 #include "codec/LzDecoder.h"
+#include "encoder/ArchiveWriter.h"
 #include "support/ReferenceDecoder.h"
 #include "support/TestSupport.h"
 
@@ -218,6 +221,84 @@ TEST(LzDecoder, RandomStreamsDecodeLikeThePlainForm) {
         }
     }
     EXPECT_GT(completed, 20);
+}
+
+// Real archives from the writer, decoded block by block with both forms in
+// uneven Decode steps: long and escaped lengths, overlapping copies of every
+// short period, repeat references, rings that fill up (all 256 of them, so
+// that inner positions stop entering) and a small block after a full one, in
+// every model and insertion mode.
+Bytes Periodic(std::size_t size, std::mt19937& rng) {
+    Bytes out;
+    while (out.size() < size) {
+        const std::size_t period = 1 + rng() % 40;
+        Bytes unit(period);
+        for (auto& b : unit) b = static_cast<std::uint8_t>(rng() % 7);
+        const std::size_t repeat = 1 + rng() % 90;
+        for (std::size_t r = 0; r < repeat; ++r) out.insert(out.end(), unit.begin(), unit.end());
+        for (int i = rng() % 20; i > 0; --i) out.push_back(static_cast<std::uint8_t>(rng()));
+    }
+    out.resize(size);
+    return out;
+}
+
+void ExpectBothFormsAgree(const Bytes& archive, std::mt19937& rng) {
+    ArchiveHeader header;
+    ASSERT_TRUE(ParseHeader(archive.data(), header));
+    const Bytes body(archive.begin() + kHeaderSize, archive.end());
+    MemoryStream s1(body, 1 + static_cast<int>(rng() % 700)), s2(body);
+    LzDecoder fast(&s1, header.insertInner(), header.largeModel());
+    test::ReferenceLzDecoder plain(&s2, header.insertInner(), header.largeModel());
+
+    auto decodeBlock = [&](std::int32_t size, Bytes& a) {
+        a.assign(static_cast<std::size_t>(size) + 1, 0xEE);
+        Bytes b(a);
+        fast.Reset(a.data(), size);
+        plain.Reset(b.data(), size);
+        std::int32_t target = 0;
+        do {
+            target += 1 + static_cast<std::int32_t>(rng() % 5000);
+            const int ra = fast.Decode(target);
+            ASSERT_EQ(ra, plain.Decode(target));
+            ASSERT_EQ(ra, 0);
+            ASSERT_EQ(fast.outputPos(), plain.outputPos);
+        } while (target < size);
+        ASSERT_EQ(a, b);  // nothing written past the block either
+        a.pop_back();
+    };
+    Bytes table;
+    decodeBlock(header.tableSize, table);
+    EntryTable entries;
+    ASSERT_TRUE(entries.Parse(table.data(), header.tableSize, header.entryCount, '/'));
+    for (const Batch& batch : FormBatches(entries.sizes, entries.largestSize)) {
+        Bytes block;
+        decodeBlock(batch.total, block);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(LzDecoder, WrittenArchivesDecodeLikeThePlainForm) {
+    std::mt19937 rng(21);
+    std::vector<ArchiveEntry> entries;
+    Bytes binary(300000);
+    for (auto& b : binary) b = static_cast<std::uint8_t>(rng());
+    entries.push_back({"binary", 0, binary});  // fills every ring
+    entries.push_back({"periodic", 0, Periodic(120000, rng)});
+    entries.push_back({"zeros", 0, Bytes(70000, 0)});  // escaped lengths
+    for (int i = 0; i < 40; ++i)
+        entries.push_back({"p" + std::to_string(i), 0, Periodic(rng() % 3000, rng)});
+    for (int form = 0; form < 4; ++form) {
+        SCOPED_TRACE(form);
+        WriteOptions o;
+        o.level = form == 3 ? 9 : 2 + 2 * form;
+        o.largeModel = form & 1;
+        o.insertInner = form & 2;
+        o.chooseModes = false;
+        Bytes archive;
+        std::string error;
+        ASSERT_TRUE(WriteArchive(entries, o, archive, &error)) << error;
+        ExpectBothFormsAgree(archive, rng);
+    }
 }
 
 }  // namespace
