@@ -142,16 +142,16 @@ void PrefixDecoder::BuildSymbolTables() {
 }
 
 void PrefixDecoder::BuildLengthTable() {
-    // The code is prefix-free, so at most one codeword of up to 10 bits covers a
-    // 10-bit prefix; prefixes of longer codewords are searched in symbol order.
-    std::fill(lengthTable_, lengthTable_ + (1 << kLengthTableBits), kLengthSearch);
+    // The code is prefix-free, so at most one codeword of up to 12 bits covers
+    // a 12-bit prefix.
+    std::fill(lengthTable_, lengthTable_ + (1 << kLengthTableBits), LengthEntry{0, 0});
     for (int i = 0; i < kLengthSymbols; ++i) {
         const unsigned length = lengthModel_.lengths[i];
         if (length == 0 || length > kLengthTableBits) continue;
         const std::uint32_t first = lengthModel_.codes[i] >> (32 - kLengthTableBits);
         const std::uint32_t span = 1u << (kLengthTableBits - length);
         for (std::uint32_t p = first; p < first + span; ++p) {
-            lengthTable_[p] = static_cast<std::uint8_t>(i);
+            lengthTable_[p] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(length)};
         }
     }
 }
@@ -179,24 +179,25 @@ std::uint16_t PrefixDecoder::SearchSymbol(std::uint16_t start) {
     return 0;
 }
 
-std::uint32_t PrefixDecoder::DecodeLength() {
-    unsigned symbol = lengthTable_[window_ >> (32 - kLengthTableBits)];
-    if (symbol == kLengthSearch) {
-        symbol = kLengthSymbols;
-        for (unsigned i = 0; i < kLengthSymbols; ++i) {
-            if (Matches(lengthModel_.codes[i], lengthModel_.lengths[i])) {
-                symbol = i;
-                break;
-            }
-        }
-        if (symbol == kLengthSymbols) {
-            failed_ = 1;
-            return 0;
+// A length whose codeword is longer than the table's 12 bits.
+std::uint32_t PrefixDecoder::DecodeLongLength() {
+    unsigned symbol = kLengthSymbols;
+    for (unsigned i = 0; i < kLengthSymbols; ++i) {
+        if (Matches(lengthModel_.codes[i], lengthModel_.lengths[i])) {
+            symbol = i;
+            break;
         }
     }
+    if (symbol == kLengthSymbols) {
+        failed_ = 1;
+        return 0;
+    }
     ConsumeBits(lengthModel_.lengths[symbol]);
-    if (symbol != kLengthSymbols - 1) return symbol;
+    return symbol != kLengthSymbols - 1 ? symbol : ReadEscapedLength();
+}
 
+// The value behind an escape codeword: a 5-bit size field n-1, then n bits.
+std::uint32_t PrefixDecoder::ReadEscapedLength() {
     const unsigned n = (window_ >> 27) + 1;
     ConsumeBits(5);
     const std::uint32_t value = window_;
