@@ -92,10 +92,16 @@ int LzDecoder::Decode(std::int32_t target) {
 
     while (outputPos < target) {
         const std::uint32_t s = decoder_.DecodeSymbol();
+        const std::uint32_t literal = s - 2 * slotCount;  // wraps for references
         std::uint64_t length;
-        if (s >= 2 * slotCount) {
-            output[outputPos] = static_cast<std::uint8_t>(s - 2 * slotCount);
+        if (literal < 256) {
+            output[outputPos] = static_cast<std::uint8_t>(literal);
             length = 1;
+        } else if (s >= 2 * slotCount) {
+            // Above every symbol: the decoder has run far past the end of the
+            // data, and the block cannot be finished from what the archive holds.
+            result = kBadReference;
+            break;
         } else {
             // At position 0 there is no context byte yet and every ring is
             // empty; the context value does not matter.
