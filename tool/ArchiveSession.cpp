@@ -39,7 +39,7 @@ std::string DescribeStatus(Status status) {
 
 void ArchiveSession::Fail(const std::string& reason) {
     error_ = reason;
-    Error(shownPath_ + ": " + reason);
+    if (reportErrors_) Error(shownPath_ + ": " + reason);
 }
 
 bool ArchiveSession::SettlePassword() {

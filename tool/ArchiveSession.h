@@ -19,8 +19,10 @@ std::string DescribeStatus(ArchiveReader::Status status);
 
 class ArchiveSession {
   public:
-    ArchiveSession(const Options& options, const NameCodec& codec)
-        : options_(options), codec_(codec) {}
+    // `reportErrors` false leaves the message of a failed Open to the caller
+    // (error()).
+    ArchiveSession(const Options& options, const NameCodec& codec, bool reportErrors = true)
+        : options_(options), codec_(codec), reportErrors_(reportErrors) {}
 
     // Opens `path` (program text), settles the password and reads the entry
     // table. False after a message on standard error.
@@ -58,6 +60,7 @@ class ArchiveSession {
 
     const Options& options_;
     const NameCodec& codec_;
+    bool reportErrors_;
     ArchiveReader reader_;
     std::string path_;
     std::string shownPath_;

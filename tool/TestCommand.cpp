@@ -39,12 +39,9 @@ std::string Check(ArchiveSession& session, const Options& options) {
 int RunTest(const Options& options, const NameCodec& codec) {
     bool failed = false;
     for (const std::string& operand : options.operands) {
-        ArchiveSession session(options, codec);
-        if (!session.Open(platform::FromNative(operand))) {
-            failed = true;
-            continue;
-        }
-        const std::string problem = Check(session, options);
+        ArchiveSession session(options, codec, false);
+        const std::string problem =
+            session.Open(platform::FromNative(operand)) ? Check(session, options) : session.error();
         if (!problem.empty()) {
             failed = true;
             Out(session.shownPath() + ": FAILED: " + problem + "\n");

@@ -180,14 +180,14 @@ TEST_F(ToolTest, TestSaysPerArchiveWhatIsWrong) {
     EXPECT_NE(r.out.find(Vector("damaged_overrun") + ": FAILED: entry two.txt: damaged data"),
               std::string::npos)
         << r.out;
-    EXPECT_NE(r.err.find("plain.txt: not a qk1 archive"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("plain.txt: FAILED: not a qk1 archive"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("cut.qk1: FAILED"), std::string::npos) << r.out;
 
     r = RunQk(work_.path(), "t -p 'pass word' '" + Vector("sfx_small_prefix") + "'");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     r = RunQk(work_.path(), "t -p wrong '" + Vector("sfx_small_prefix") + "'");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.err.find("wrong password"), std::string::npos);
+    EXPECT_NE(r.out.find("FAILED: wrong password"), std::string::npos) << r.out;
     // Nothing is written.
     EXPECT_EQ(Snapshot(work_.path()).size(), 2u);
 }
