@@ -53,6 +53,8 @@ class Extractor {
     // The path to write entry i to, its folders made; empty to leave it out.
     std::string Target(std::int32_t i, ProgressBar& bar, bool& failed);
     ExistingPolicy Ask(const std::string& shown, ProgressBar& bar);
+    // A written path for the user: under the current folder without "./".
+    std::string Show(const std::string& path) const;
 
     const Options& options_;
     const NameCodec& codec_;
@@ -60,6 +62,12 @@ class Extractor {
     std::string outputDir_;
     ExistingPolicy policy_;
 };
+
+std::string Extractor::Show(const std::string& path) const {
+    const std::string here = std::string(".") + platform::kSeparator;
+    const bool relative = outputDir_ == "." && path.compare(0, here.size(), here) == 0;
+    return ShowNative(relative ? path.substr(here.size()) : path);
+}
 
 ExistingPolicy Extractor::Ask(const std::string& shown, ProgressBar& bar) {
     bar.Clear();
@@ -114,7 +122,7 @@ std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed) {
         }
     }
     ExistingPolicy choice = policy_;
-    if (choice == ExistingPolicy::kAsk) choice = Ask(ShowNative(path), bar);
+    if (choice == ExistingPolicy::kAsk) choice = Ask(Show(path), bar);
     switch (choice) {
         case ExistingPolicy::kOverwrite:
             return path;
@@ -137,16 +145,13 @@ bool Extractor::Write(std::int32_t i, const std::uint8_t* data, std::int32_t siz
     platform::OutputFileWriter file;
     if (!file.Create(target) || file.Write(data, size) != size || !file.Commit()) {
         bar.Clear();
-        Error(ShowNative(target) + ": cannot write the file");
+        Error(Show(target) + ": cannot write the file");
         return false;
     }
     platform::SetFileTime(target, session_.entries().times[i]);
     if (!options_.quiet) {
         bar.Clear();
-        // Under the current folder the names show as the archive has them.
-        const std::string here = std::string(".") + platform::kSeparator;
-        const bool relative = outputDir_ == "." && target.compare(0, here.size(), here) == 0;
-        Out("  " + ShowNative(relative ? target.substr(here.size()) : target) + "\n");
+        Out("  " + Show(target) + "\n");
     }
     return true;
 }

@@ -239,7 +239,7 @@ TEST_F(ToolTest, ExtractPoliciesForExistingFiles) {
 
     r = RunQk(work_.path(), "x " + archive, "n\n");  // asked: no
     EXPECT_EQ(ReadText(notes), "mine");
-    EXPECT_NE(r.err.find("notes.txt exists. Replace it?"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.rfind("notes.txt exists. Replace it?", 0), 0u) << r.err;
     r = RunQk(work_.path(), "x " + archive, "");  // asked, nobody answers: kept
     EXPECT_EQ(ReadText(notes), "mine");
     r = RunQk(work_.path(), "x " + archive, "maybe\ny\n");  // asked again, then yes
