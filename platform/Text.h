@@ -25,7 +25,8 @@ TextMode CurrentTextMode();
 std::string ToNativePath(std::string_view programText);
 
 // Native (argument, typed line) -> program text. Under UTF-8, characters that
-// CP932 cannot hold are kept as their UTF-8 bytes.
+// CP932 cannot hold travel as characters of the user-defined row 0xF0, one
+// per byte, which ToNativePath and ToConsole turn back into those bytes.
 std::string FromNative(std::string_view native);
 
 // Program text -> console bytes.

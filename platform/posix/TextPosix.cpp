@@ -65,12 +65,23 @@ bool IsCp932Lead(unsigned char b) {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
-// Byte length of the UTF-8 sequence that starts with `b` (1 for a stray byte).
-std::size_t Utf8Length(unsigned char b) {
-    if (b >= 0xF0 && b <= 0xF4) return 4;
-    if (b >= 0xE0) return 3;
-    if (b >= 0xC2 && b < 0xE0) return 2;
-    return 1;
+// Byte length of the UTF-8 sequence that starts at `text[i]`: its lead
+// byte's length, cut at the first byte that is not a continuation (1 for a
+// stray byte).
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    std::size_t n = 1;
+    if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+    }
+    std::size_t k = 1;
+    while (k < n && i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80)
+        ++k;
+    return k;
 }
 
 void AppendEscaped(std::string& out, std::string_view bytes) {
@@ -82,8 +93,46 @@ void AppendEscaped(std::string& out, std::string_view bytes) {
     }
 }
 
+bool IsCp932Trail(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+// The format's own double-byte rule, which decides what is a separator.
+bool IsFormatLead(unsigned char b) {
+    return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+}
+
+// A UTF-8 character that CP932 cannot hold (an accented letter in a folder
+// name, say) still has to reach the file system unchanged. FromNative carries
+// each of its bytes as one character of the user-defined row 0xF0, which no
+// real text uses, and the conversion back turns that character into the byte.
+constexpr unsigned char kCarrierLead = 0xF0;
+constexpr int kLowTrails = 0x7E - 0x40 + 1;  // 63 trails 0x40-0x7E, then 0x80 on
+
+void AppendCarried(std::string& out, unsigned char raw) {
+    if (raw < 0x80) {
+        out += static_cast<char>(raw);
+        return;
+    }
+    const int k = raw - 0x80;
+    out += static_cast<char>(kCarrierLead);
+    out += static_cast<char>(k < kLowTrails ? 0x40 + k : 0x80 + (k - kLowTrails));
+}
+
+// The raw byte a carrier character stands for, or -1.
+int CarriedByte(unsigned char lead, unsigned char trail) {
+    if (lead != kCarrierLead) return -1;
+    if (trail >= 0x40 && trail <= 0x7E) return 0x80 + (trail - 0x40);
+    if (trail >= 0x80 && trail < 0x80 + (128 - kLowTrails))
+        return 0x80 + kLowTrails + (trail - 0x80);
+    return -1;
+}
+
 // CP932 -> UTF-8 one character at a time, so that a bad character costs only
-// itself: it is written as %XX per byte.
+// itself: it is written as %XX per byte. Two bytes form one character when
+// CP932 says so or when the format's scan does (then a trail byte that looks
+// like a separator is escaped with its lead, as the format does not split
+// there); so the escaped text never gains a separator or a "..".
 std::string Cp932ToUtf8Escaped(std::string_view text) {
     std::string out;
     out.reserve(text.size() * 3 / 2);
@@ -95,7 +144,15 @@ std::string Cp932ToUtf8Escaped(std::string_view text) {
             ++i;
             continue;
         }
-        const std::size_t n = (IsCp932Lead(b) && i + 1 < text.size()) ? 2 : 1;
+        const bool hasNext = i + 1 < text.size();
+        const unsigned char next = hasNext ? static_cast<unsigned char>(text[i + 1]) : 0;
+        const bool pair = hasNext && ((IsCp932Lead(b) && IsCp932Trail(next)) || IsFormatLead(b));
+        if (pair && CarriedByte(b, next) >= 0) {
+            out += static_cast<char>(CarriedByte(b, next));
+            i += 2;
+            continue;
+        }
+        const std::size_t n = pair ? 2 : 1;
         const std::string_view ch = text.substr(i, n);
         std::string converted;
         if (FromCp932().Convert(ch, converted)) {
@@ -145,13 +202,13 @@ std::string FromNative(std::string_view native) {
             ++i;
             continue;
         }
-        const std::size_t n = std::min(Utf8Length(b), native.size() - i);
+        const std::size_t n = Utf8Length(native, i);
         const std::string_view ch = native.substr(i, n);
         std::string converted;
         if (ToCp932().Convert(ch, converted)) {
             out += converted;
         } else {
-            out += ch;
+            for (unsigned char raw : ch) AppendCarried(out, raw);
         }
         i += n;
     }
