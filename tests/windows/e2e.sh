@@ -231,6 +231,27 @@ expect "compare mode: a difference is reported" said "$dir" '比較ファイル�
 run "$dir" 'y\n' "$qkdec" -dout plain.qk1
 expect_files "existing files, answered yes: written again" "$fx/plain.manifest" "$dir/out"
 
+## qk.exe packs a tree, read through the folder listing of the wide API, and
+## qkdec.exe gives it back.
+qk="$build/tool/qk.exe"
+if [ -f "$qk" ]; then
+    fresh qk
+    mkdir -p "$dir/tree/日本語/ソフト" "$dir/tree/ﾊﾝｶｸ" "$dir/out"
+    printf 'hello\r\n' >"$dir/tree/日本語/ソフト/表示.txt"
+    head -c 70000 "$qkdec" >"$dir/tree/ﾊﾝｶｸ/part.bin"
+    : >"$dir/tree/empty.txt"
+    touch -d @1234567890 "$dir/tree/日本語/ソフト/表示.txt"
+    touch -d @1500000000 "$dir/tree/ﾊﾝｶｸ/part.bin"
+    run "$dir" "" "$qk" a -q packed.qk1 tree
+    expect "qk.exe: packs a tree with Japanese names" [ "$rc" = 0 ]
+    run "$dir" "" "$qk" t -q packed.qk1
+    expect "qk.exe: tests its archive" [ "$rc" = 0 ]
+    run "$dir" "" "$qkdec" -dout packed.qk1
+    expect "qk.exe and qkdec.exe: the tree comes back" diff -r "$dir/tree" "$dir/out/tree"
+    expect "qk.exe and qkdec.exe: dates come back" \
+        [ "$(stat -c %Y "$dir/out/tree/日本語/ソフト/表示.txt" "$dir/out/tree/ﾊﾝｶｸ/part.bin" | tr '\n' ' ')" = "1234567890 1500000000 " ]
+fi
+
 ## At a console: a pseudo-terminal gives the program a Wine console, so the
 ## password is read key by key with _getch and text goes through the console
 ## API. The screen arrives here in UTF-8, whatever the console's code page.
