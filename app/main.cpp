@@ -5,11 +5,15 @@
 #include <vector>
 
 #include "app/Program.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 int main(int argc, char** argv) {
     // Only the character encoding follows the user's locale; numbers keep
     // their "." whatever the locale.
+    // Before any file is opened: a closed standard input must not become
+    // the archive that answers the questions.
+    qk::platform::GuardStandardStreams();
     std::setlocale(LC_CTYPE, "");
     qk::platform::InitTextMode();
     try {

@@ -11,11 +11,32 @@
 #include "archive/MessageText.h"
 #include "archive/NumberText.h"
 #include "archive/PathParts.h"
+#include "platform/Directory.h"
 #include "platform/FileSystem.h"
 
 namespace qk {
 
 using Status = ArchiveReader::Status;
+
+namespace {
+
+// Names that reach the same file: the same bytes, and on Windows also the
+// same letters in another case.
+std::string SameFileKey(const std::string& name) {
+    std::string key = name;
+    if (kWindowsNames) {
+        for (std::size_t i = 0; i < key.size(); ++i) {
+            if (IsLeadByte(static_cast<std::uint8_t>(key[i]))) {
+                ++i;  // a second byte is no letter
+            } else if (key[i] >= 'a' && key[i] <= 'z') {
+                key[i] = static_cast<char>(key[i] - 'a' + 'A');
+            }
+        }
+    }
+    return key;
+}
+
+}  // namespace
 
 ArchiveDecoder::ArchiveDecoder(Interaction* interaction, std::optional<std::string> outputDir)
     : outputDir_(std::move(outputDir)), interaction_(interaction) {}
@@ -80,7 +101,7 @@ bool ArchiveDecoder::OpenArchive(const std::string& archivePath) {
             failure = texts::kOpenFailed;
             break;
     }
-    interaction_->Message(MessageText(failure, archivePath.c_str()).str());
+    interaction_->Message(MessageText(failure, ShownName(archivePath).c_str()).str());
     return false;
 }
 
@@ -125,8 +146,14 @@ bool ArchiveDecoder::ReadTable() {
     }
     const NameList& names = reader_.entries().names;
     for (int i = 0; i < names.Count(); ++i) {
+        const char* refusal = nullptr;
         if (LeavesFolder(names.Item(i))) {
-            interaction_->Message(MessageText(texts::kOutsideFolder, names.Item(i).c_str()).str());
+            refusal = texts::kOutsideFolder;
+        } else if (kWindowsNames && UnfitForWindows(names.Item(i))) {
+            refusal = texts::kUnfitName;
+        }
+        if (refusal) {
+            interaction_->Message(MessageText(refusal, ShownName(names.Item(i)).c_str()).str());
             return false;
         }
     }
@@ -162,9 +189,9 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
     std::int64_t archiveSize = platform::FileSizeOf(reader_.file());
     if (archiveSize < 0) archiveSize = platform::QueryFile(archiveParts.full).size;
     interaction_->ShowProgress(1);
-    interaction_->Status(
-        MessageText(texts::kInFile, archiveParts.name.c_str(), NumberText(archiveSize).c_str())
-            .str());
+    interaction_->Status(MessageText(texts::kInFile, ShownName(archiveParts.name).c_str(),
+                                     NumberText(archiveSize).c_str())
+                             .str());
     interaction_->SetProgressRange(100);
 
     const platform::ClockTime start = platform::Now();
@@ -172,7 +199,7 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
     startMilliseconds_ = start.milliseconds;
 
     if (entries.entryCount > 1) {
-        interaction_->Status(MessageText(folderFormat, outputDir_->c_str(),
+        interaction_->Status(MessageText(folderFormat, ShownName(*outputDir_).c_str(),
                                          NumberText(entries.entryCount).c_str(),
                                          NumberText(header.dataSize()).c_str())
                                  .str());
@@ -264,27 +291,51 @@ ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const s
     const EntryTable& entries = reader_.entries();
     const std::string& name = entries.names.Item(index);
     const std::int32_t size = entries.sizes[index];
-    interaction_->Status(MessageText(texts::kOutFile, index + 1, entries.entryCount, name.c_str(),
-                                     NumberText(size).c_str())
+    interaction_->Status(MessageText(texts::kOutFile, index + 1, entries.entryCount,
+                                     ShownName(name).c_str(), NumberText(size).c_str())
                              .str());
 
     const PathParts target(*outputDir_, name);
+    // A link standing in the output folder could lead the entry anywhere.
+    if (const std::optional<std::string> link = LinkBelowOutput(target.full)) {
+        Fail(MessageText(texts::kLinkInPath, ShownName(*link).c_str()).str());
+        return EntryStep::kStop;
+    }
+    // The later entry of a name wins, as it always did, but not silently.
+    if (!written_.insert(SameFileKey(name)).second) {
+        interaction_->Information(
+            MessageText(texts::kDuplicateName, ShownName(name).c_str()).str());
+    }
     if (!MakeDirectories(target.directory)) return EntryStep::kStop;
 
     // A folder of the entry's name cannot be replaced by the file.
     platform::OutputFileWriter file;
     if (platform::QueryFile(target.full).isDirectory || !file.Create(target.full)) {
-        Fail(MessageText(texts::kCreateFailed, target.full.c_str()).str());
+        Fail(MessageText(texts::kCreateFailed, ShownName(target.full).c_str()).str());
         return EntryStep::kStop;
     }
     if (file.Write(data, size) != size || !file.Commit()) {
-        Fail(MessageText(texts::kWriteFailed, target.full.c_str()).str());
+        Fail(MessageText(texts::kWriteFailed, ShownName(target.full).c_str()).str());
         return EntryStep::kStop;
     }
     if (!platform::SetFileTime(target.full, entries.times[index])) {
-        interaction_->Information(MessageText(texts::kUtimeFailed, target.full.c_str()).str());
+        interaction_->Information(
+            MessageText(texts::kUtimeFailed, ShownName(target.full).c_str()).str());
     }
     return EntryStep::kNext;
+}
+
+// The first folder on `path` below the output folder that is a symbolic
+// link, or none. Every byte that the file system may take for a separator
+// ends a folder to check, the second byte of a double-byte character too:
+// one check too many costs nothing, one too few could let a link through.
+std::optional<std::string> ArchiveDecoder::LinkBelowOutput(const std::string& path) const {
+    for (std::size_t p = outputDir_->size(); p < path.size(); ++p) {
+        if (path[p] != '/' && path[p] != platform::kSeparator) continue;
+        std::string folder = path.substr(0, p);
+        if (platform::QueryEntryKind(folder) == platform::EntryKind::kSymbolicLink) return folder;
+    }
+    return std::nullopt;
 }
 
 // Creates the missing folders of an entry's path, one level at a time. The
@@ -297,7 +348,7 @@ bool ArchiveDecoder::MakeDirectories(const std::string& directory) {
         if (directory[p] == platform::kSeparator) {
             const std::string path = directory.substr(0, p);
             if (!platform::QueryFile(path).exists && !platform::MakeDirectory(path)) {
-                Fail(MessageText(texts::kMkdirFailed, path.c_str()).str());
+                Fail(MessageText(texts::kMkdirFailed, ShownName(path).c_str()).str());
                 return false;
             }
         }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "app/Interaction.h"
 #include "archive/ArchiveReader.h"
@@ -53,6 +54,7 @@ class ArchiveDecoder {
     int Extract(const std::string& archivePath);
     EntryStep WriteEntry(std::int32_t index, const std::uint8_t* data);
     bool MakeDirectories(const std::string& directory);
+    std::optional<std::string> LinkBelowOutput(const std::string& path) const;
 
     int Compare(const std::string& archivePath);
     EntryStep CompareEntry(std::int32_t index, const std::uint8_t* data);
@@ -79,6 +81,8 @@ class ArchiveDecoder {
     std::int64_t startSeconds_ = 0;
     int startMilliseconds_ = 0;
     bool mismatch_ = false;
+    // The names written so far, to notice an entry that overwrites an earlier one.
+    std::unordered_set<std::string> written_;
 };
 
 }  // namespace qk

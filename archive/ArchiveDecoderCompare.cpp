@@ -57,23 +57,23 @@ ArchiveDecoder::EntryStep ArchiveDecoder::CompareEntry(std::int32_t index,
     const EntryTable& entries = reader_.entries();
     const std::string& name = entries.names.Item(index);
     const std::int32_t size = entries.sizes[index];
-    interaction_->Status(MessageText(texts::kCompFile, index + 1, entries.entryCount, name.c_str(),
-                                     NumberText(size).c_str())
+    interaction_->Status(MessageText(texts::kCompFile, index + 1, entries.entryCount,
+                                     ShownName(name).c_str(), NumberText(size).c_str())
                              .str());
 
     const PathParts target(*outputDir_, name);
     const platform::FileStatus file = platform::QueryFile(target.full);
     if (!file.exists) {
-        return AskToGoOn(MessageText(texts::kCompareMissing, target.full.c_str()).str());
+        return AskToGoOn(MessageText(texts::kCompareMissing, ShownName(target.full).c_str()).str());
     }
     // A folder counts as a file of size 0.
     if (file.size != size) {
-        return AskToGoOn(MessageText(texts::kCompareSize, target.full.c_str(),
+        return AskToGoOn(MessageText(texts::kCompareSize, ShownName(target.full).c_str(),
                                      NumberText(file.size).c_str(), NumberText(size).c_str())
                              .str());
     }
     if (!SameTime(static_cast<std::uint32_t>(file.modifiedTime), entries.times[index])) {
-        return AskToGoOn(MessageText(texts::kCompareTime, target.full.c_str(),
+        return AskToGoOn(MessageText(texts::kCompareTime, ShownName(target.full).c_str(),
                                      TimeText(file.modifiedTime).c_str(),
                                      TimeText(entries.times[index]).c_str())
                              .str());
@@ -94,11 +94,11 @@ ArchiveDecoder::EntryStep ArchiveDecoder::CompareContents(const std::string& tar
     }
     FileHolder file(platform::OpenForRead(target));
     if (!file) {
-        Fail(MessageText(texts::kOpenFailed, target.c_str()).str());
+        Fail(MessageText(texts::kOpenFailed, ShownName(target).c_str()).str());
         return EntryStep::kStop;
     }
     if (std::fread(bytes.get(), 1, count, file.get()) != count) {
-        Fail(MessageText(texts::kReadFailed, target.c_str()).str());
+        Fail(MessageText(texts::kReadFailed, ShownName(target).c_str()).str());
         return EntryStep::kStop;
     }
     file.Close();
@@ -109,7 +109,7 @@ ArchiveDecoder::EntryStep ArchiveDecoder::CompareContents(const std::string& tar
     // The archive's byte first, then the file's.
     const MessageText detail(texts::kCompareByteDetail, static_cast<unsigned>(data[k]),
                              static_cast<unsigned>(bytes[k]));
-    return AskToGoOn(MessageText(texts::kCompareData, target.c_str(),
+    return AskToGoOn(MessageText(texts::kCompareData, ShownName(target).c_str(),
                                  NumberText(static_cast<std::int64_t>(k)).c_str(), detail.c_str())
                          .str());
 }

@@ -38,8 +38,28 @@ class PathParts {
 std::size_t FindLastCharacter(std::string_view text, char wanted);
 
 // True when an entry name would land outside the folder it is extracted to:
-// it is absolute, starts with a drive letter, or has a ".." component, either
-// as the name stands or in the form the file system receives.
+// it is absolute (a UNC name too), starts with a drive letter, or has a ".."
+// component, either as the name stands or in the form the file system
+// receives.
 bool LeavesFolder(std::string_view name, char separator = platform::kSeparator);
+
+// True when a component of `name` (both separators count) is a name Windows
+// cannot give a file of its own: a device name (CON, PRN, AUX, NUL, COM1-9,
+// LPT1-9, CONIN$, CONOUT$; with any extension, in any case), a ':' (which
+// would reach a stream of another file), one of < > " | ? * or a byte below
+// 0x20, or a trailing dot or blank (which Windows drops, so that "a." would
+// be written as "a"). The name is read both by the format's double-byte
+// rule and by CP932's, as either may be the one the file system applies.
+bool UnfitForWindows(std::string_view name);
+
+// Whether this platform's file system needs UnfitForWindows.
+constexpr bool kWindowsNames = platform::kSeparator == '\\';
+
+// A name or path as the console may show it: every byte below 0x20 and 0x7F
+// becomes %XX (two upper-case hex digits, the form the program uses for
+// bytes that are no character), so that no control byte of an archive
+// reaches the terminal. A double-byte lead whose second byte is such a
+// control byte is shown as %XX as well. Other bytes are kept.
+std::string ShownName(std::string_view name);
 
 }  // namespace qk

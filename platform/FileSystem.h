@@ -19,6 +19,12 @@ constexpr char kSeparator = '\\';
 constexpr char kSeparator = '/';
 #endif
 
+// Puts the null device on standard input, output or error where the program
+// was started with one of them closed. Otherwise the first file it opens
+// would take that place, and an answer or a password would be read from an
+// archive. Call once at start-up.
+void GuardStandardStreams();
+
 // Opens a file for reading in binary mode; null when it cannot be opened.
 std::FILE* OpenForRead(const std::string& path);
 

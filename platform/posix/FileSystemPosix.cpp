@@ -25,6 +25,18 @@ mode_t CurrentUmask() {
 
 }  // namespace
 
+void GuardStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is `fd` itself, those below it being open.
+        const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
 std::FILE* OpenForRead(const std::string& path) {
     return std::fopen(ToNativePath(path).c_str(), "rb");
 }
@@ -85,7 +97,14 @@ bool OutputFileWriter::Create(const std::string& target) {
     // mkstemp needs a writable template; the temporary sits beside the target
     // so that the final rename stays on one file system.
     std::string pattern = target_ + ".qktmp-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
+    int fd = ::mkstemp(pattern.data());
+    if (fd < 0 && errno == ENAMETOOLONG) {
+        // A name close to the file system's limit has no room for the
+        // suffix; the temporary then takes a short name of its own.
+        const std::size_t slash = target_.rfind('/');
+        pattern = target_.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".qktmp-XXXXXX";
+        fd = ::mkstemp(pattern.data());
+    }
     if (fd < 0) return false;
     ::fchmod(fd, 0666 & ~CurrentUmask());
     file_ = ::fdopen(fd, "wb");
