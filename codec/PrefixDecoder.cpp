@@ -129,15 +129,29 @@ void PrefixDecoder::BuildSymbolTables() {
         if (firstIndex_[p] == kNoNode) firstIndex_[p] = firstIndex_[p - 1];
     }
 
-    // The decoding rule: the entry a prefix names decides the symbol by itself
-    // when its codeword is shorter than 12 bits; otherwise the search starts there.
-    for (int p = 0; p < kSlots; ++p) {
-        const SortedCode& s = sorted[firstIndex_[p]];
+    // The decoding rule: the entry a 12-bit prefix names decides the symbol by
+    // itself when its codeword is shorter than 12 bits; otherwise the search
+    // starts there. The table goes two bits further: a codeword of 12 to 14
+    // bits is the one codeword the search would find for every window that
+    // starts with it (the code is prefix-free, and the search passes over all
+    // codewords of its 12-bit prefix), so its prefixes name it directly.
+    constexpr int kWide = 1 << kSymbolTableBits;
+    constexpr int kExtra = kSymbolTableBits - kFirstIndexBits;
+    for (int p = 0; p < kWide; ++p) {
+        const std::uint16_t start = firstIndex_[p >> kExtra];
+        const SortedCode& s = sorted[start];
         if (s.length < kFirstIndexBits) {
             symbolTable_[p] = {s.symbol, static_cast<std::uint8_t>(s.length)};
         } else {
-            symbolTable_[p] = {firstIndex_[p], 0};
+            symbolTable_[p] = {start, 0};
         }
+    }
+    for (int i = 0; i < n; ++i) {
+        const unsigned length = sorted[i].length;
+        if (length < kFirstIndexBits || length > kSymbolTableBits) continue;
+        const std::uint32_t first = sorted[i].code >> (32 - kSymbolTableBits);
+        for (std::uint32_t p = first; p < first + (1u << (kSymbolTableBits - length)); ++p)
+            symbolTable_[p] = {sorted[i].symbol, static_cast<std::uint8_t>(length)};
     }
 }
 

@@ -10,7 +10,7 @@
 // 64-bit look-ahead word that is refilled only when fewer than 32 bits remain,
 // with one 8-byte read from the input buffer (byte by byte only near the end
 // of a 512-byte chunk), so a refill happens about once per four bytes consumed. Every
-// codeword of up to kSymbolTableBits bits is decided by one table read; longer
+// codeword of up to kSymbolTableBits (14) bits is decided by one table read; longer
 // ones walk a short run of the code-sorted table.
 #pragma once
 
@@ -34,6 +34,7 @@ class PrefixDecoder {
     static constexpr int kInputChunk = 512;
     static constexpr int kLengthSymbols = 128;
     static constexpr int kFirstIndexBits = 12;
+    static constexpr int kSymbolTableBits = 14;
     static constexpr int kLengthTableBits = 12;
 
     // Reads the first chunk from `input` and builds both codes from the length
@@ -64,7 +65,7 @@ class PrefixDecoder {
 
     // Next main-alphabet symbol; 0 with failed() set when no codeword matches.
     std::uint16_t DecodeSymbol() {
-        const SymbolEntry& e = symbolTable_[window_ >> (32 - kFirstIndexBits)];
+        const SymbolEntry& e = symbolTable_[window_ >> (32 - kSymbolTableBits)];
         if (e.length != 0) {
             ConsumeBits(e.length);
             return e.symbol;
@@ -93,7 +94,7 @@ class PrefixDecoder {
     const std::uint16_t* firstIndex() const { return firstIndex_; }
 
   private:
-    // Per 12-bit window prefix: a codeword shorter than 12 bits decided by the
+    // Per 14-bit window prefix: a codeword of up to 14 bits decided by the
     // prefix alone (length != 0), or the position in sortedCodes_ at which the
     // search for a longer codeword starts (length == 0, position in `symbol`).
     struct SymbolEntry {
@@ -116,11 +117,10 @@ class PrefixDecoder {
     // same bits of the same byte there again, so they do no harm.
     void RefillWord() {
         const std::uint8_t* p = inBuf_ + inPos_;
-        const std::uint64_t word =
-            (std::uint64_t{p[0]} << 56) | (std::uint64_t{p[1]} << 48) |
-            (std::uint64_t{p[2]} << 40) | (std::uint64_t{p[3]} << 32) |
-            (std::uint64_t{p[4]} << 24) | (std::uint64_t{p[5]} << 16) |
-            (std::uint64_t{p[6]} << 8) | std::uint64_t{p[7]};
+        const std::uint64_t word = (std::uint64_t{p[0]} << 56) | (std::uint64_t{p[1]} << 48) |
+                                   (std::uint64_t{p[2]} << 40) | (std::uint64_t{p[3]} << 32) |
+                                   (std::uint64_t{p[4]} << 24) | (std::uint64_t{p[5]} << 16) |
+                                   (std::uint64_t{p[6]} << 8) | std::uint64_t{p[7]};
         ahead_ |= word >> aheadBits_;
         const unsigned bytes = (63 - aheadBits_) >> 3;
         inPos_ = static_cast<std::uint16_t>(inPos_ + bytes);
@@ -150,7 +150,7 @@ class PrefixDecoder {
     std::uint16_t inPos_ = 0;
 
     std::uint16_t firstIndex_[1 << kFirstIndexBits];
-    SymbolEntry symbolTable_[1 << kFirstIndexBits];
+    SymbolEntry symbolTable_[1 << kSymbolTableBits];
     LengthEntry lengthTable_[1 << kLengthTableBits];
     std::uint32_t failed_ = 0;
     bool valid_ = false;
