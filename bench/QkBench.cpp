@@ -4,6 +4,7 @@
 //   qkbench test archive                                   decode every entry
 //   qkbench extract archive folder                         decode and write files
 //   qkbench measure [-i in] [-o out] -- program args...    run a program
+//   qkbench smalltree source folder count                  make a tree of small files
 //
 // Every command prints one line "key=value ..." with its wall time in seconds
 // and its peak resident memory in KiB (getrusage), so the script can take
@@ -47,7 +48,8 @@ int Usage() {
                  "usage: qkbench pack [-l level] [-j threads] [-large] [-inner] archive path...\n"
                  "       qkbench test archive\n"
                  "       qkbench extract archive folder\n"
-                 "       qkbench measure [-i in] [-o out] -- program args...\n");
+                 "       qkbench measure [-i in] [-o out] -- program args...\n"
+                 "       qkbench smalltree source folder count\n");
     return 2;
 }
 
@@ -212,6 +214,28 @@ int Measure(int argc, char** argv) {
     return code;
 }
 
+// Cuts `source` into `count` files of 100 to 4,000 bytes (sizes from a fixed
+// pseudo-random sequence, so every run makes the same tree), 100 per folder.
+int SmallTree(const char* source, const char* folder, int count) {
+    std::vector<std::uint8_t> data;
+    if (!ReadWhole(source, data) || data.empty()) return 1;
+    std::uint32_t state = 12345;
+    std::size_t at = 0;
+    for (int i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        const std::size_t size = 100 + (state >> 8) % 3901;
+        const fs::path dir = fs::path(folder) / ("d" + std::to_string(i / 100));
+        fs::create_directories(dir);
+        std::ofstream out(dir / ("f" + std::to_string(i) + ".txt"), std::ios::binary);
+        for (std::size_t k = 0; k < size; ++k) {
+            out.put(static_cast<char>(data[at]));
+            at = (at + 1) % data.size();
+        }
+        if (!out) return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -221,5 +245,6 @@ int main(int argc, char** argv) {
     if (command == "test" && argc == 3) return Decode(argv[2], nullptr);
     if (command == "extract" && argc == 4) return Decode(argv[2], argv[3]);
     if (command == "measure") return Measure(argc - 2, argv + 2);
+    if (command == "smalltree" && argc == 5) return SmallTree(argv[2], argv[3], std::atoi(argv[4]));
     return Usage();
 }

@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# The benchmark: qk1 archives against gzip, zstd, xz and bzip2 on the same
+# bytes, in one run, on this machine.
+#
+#   bench/run.sh [--runs N] [--quick] [--out FILE]
+#
+# Corpus: a tar of /usr/include, the /usr/include tree itself, a 64 MiB single
+# file (the tar's first 64 MiB, repeated when shorter) and a tree of 10,000
+# small files cut from the tar. Decoding: `qk t` and `qkdec -y` (extraction into
+# a tmpfs folder) against `gzip -d`, `zstd -d`, `xz -d` and `bzip2 -d` of files
+# made at their maximum levels, and tree extraction against `tar -xzf`.
+# Packing: every qk level against gzip -9, xz -9, zstd -19 and bzip2 -9. Times
+# are wall-clock medians of N runs (default 5; the slow packers run once), peak
+# memory is the child's maximum resident size (getrusage). The decoder's
+# instruction count on the 64 MiB case comes from callgrind. The table goes to
+# standard output and to FILE (default docs/benchmark.md).
+#
+# QK_BENCH_SOURCE names another folder in place of /usr/include (for a quick
+# trial of the script). Not run in CI: it takes several minutes. Installs what is missing with
+# apt-get (zstd, xz-utils, bzip2, valgrind, cmake, g++).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+RUNS=5
+QUICK=0
+OUT="$ROOT/docs/benchmark.md"
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --runs) RUNS=$2; shift 2 ;;
+        --quick) QUICK=1; RUNS=3; shift ;;
+        --out) OUT=$2; shift 2 ;;
+        *) echo "usage: bench/run.sh [--runs N] [--quick] [--out FILE]" >&2; exit 2 ;;
+    esac
+done
+
+need=()
+for pair in zstd:zstd xz:xz-utils bzip2:bzip2 gzip:gzip valgrind:valgrind cmake:cmake g++:g++ tar:tar; do
+    command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair##*:}")
+done
+if [ ${#need[@]} -gt 0 ]; then
+    echo "== installing ${need[*]}"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+BUILD="$ROOT/build-bench"
+echo "== building (Release) in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DQK_BUILD_TESTS=OFF >/dev/null
+cmake --build "$BUILD" -j2 --target qkbench >/dev/null
+cmake --build "$BUILD" -j2 --target qk >/dev/null 2>&1 || true
+cmake --build "$BUILD" -j2 --target qkdec >/dev/null 2>&1 || true
+BENCH="$BUILD/bench/qkbench"
+QK="$BUILD/tool/qk"
+QKDEC="$BUILD/app/qkdec"
+[ -x "$QK" ] || QK=""
+[ -x "$QKDEC" ] || QKDEC=""
+# `qk a` takes a level when it offers one; otherwise the driver packs.
+QK_LEVEL_OPTION=""
+if [ -n "$QK" ] && "$QK" a --help 2>&1 | grep -q -- "--level"; then QK_LEVEL_OPTION="--level="; fi
+
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then WORK=/dev/shm/qkbench.$$; else WORK=/tmp/qkbench.$$; fi
+mkdir -p "$WORK"
+trap 'rm -rf "$WORK"' EXIT
+echo "== working in $WORK"
+
+# ---- corpus -----------------------------------------------------------------
+SRC=${QK_BENCH_SOURCE:-/usr/include}
+tar -cf "$WORK/inc.tar" -C "$(dirname "$SRC")" "$(basename "$SRC")" 2>/dev/null
+TREE_FILES=$(find "$SRC" -type f | wc -l)
+TREE_BYTES=$(find "$SRC" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+TAR_BYTES=$(stat -c %s "$WORK/inc.tar")
+: > "$WORK/big.bin"
+while [ "$(stat -c %s "$WORK/big.bin")" -lt 67108864 ]; do cat "$WORK/inc.tar" >> "$WORK/big.bin"; done
+truncate -s 67108864 "$WORK/big.bin"
+mkdir -p "$WORK/small"
+"$BENCH" smalltree "$WORK/inc.tar" "$WORK/small/small" 10000
+SMALL_BYTES=$(find "$WORK/small" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+tar -cf "$WORK/small.tar" -C "$WORK/small" small
+[ "$QUICK" -eq 1 ] && LEVELS="1 6 9" || LEVELS="1 2 3 4 5 6 7 8 9"
+
+# ---- measuring --------------------------------------------------------------
+# run N [-i in] [-o out] -- cmd...: prints "median_seconds peak_kib" of N runs.
+run() {
+    local n=$1; shift
+    local times=() peak=0 line t p
+    for _ in $(seq "$n"); do
+        line=$("$BENCH" measure "$@" 2>/dev/null | tail -n 1) || { echo "failed: $*" >&2; exit 1; }
+        t=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
+        p=$(sed -n 's/.*peak_kib=\([0-9]*\).*/\1/p' <<<"$line")
+        times+=("$t")
+        [ "$p" -gt "$peak" ] && peak=$p
+    done
+    printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')" "$peak"
+}
+
+ROWS="$WORK/rows"
+: > "$ROWS"
+# row CASE TOOL SECONDS PEAK_KIB BYTES (SECONDS PEAK_KIB as run prints them)
+row() { printf '%s|%s|%s|%s|%s\n' "$1" "$2" "$3" "$5" "$4" >> "$ROWS"; echo "   $2: $3 s, $5 bytes, peak $4 KiB"; }
+
+qk_pack() {  # qk_pack LEVEL ARCHIVE INPUT...
+    local level=$1 archive=$2; shift 2
+    if [ -n "$QK_LEVEL_OPTION" ]; then
+        run "$PACK_RUNS" -o /dev/null -- "$QK" a "${QK_LEVEL_OPTION}$level" "$archive" "$@"
+    else
+        run "$PACK_RUNS" -o /dev/null -- "$BENCH" pack -l "$level" "$archive" "$@"
+    fi
+}
+
+qk_test() {  # qk_test ARCHIVE
+    if [ -n "$QK" ]; then run "$RUNS" -o /dev/null -- "$QK" t "$1"; else run "$RUNS" -o /dev/null -- "$BENCH" test "$1"; fi
+}
+
+# The single-file cases: pack at every level and with every other packer,
+# then decode each archive made at its packer's top level.
+bench_file() {  # bench_file CASE FILE LEVELS
+    local name=$1 file=$2 levels=$3 r
+    echo "== $name: packing"
+    PACK_RUNS=$RUNS
+    r=$(run "$RUNS" -i "$file" -o "$WORK/$name.gz" -- gzip -9 -c); row "$name pack" "gzip -9" $r "$(stat -c %s "$WORK/$name.gz")"
+    PACK_RUNS=1
+    r=$(run 1 -i "$file" -o "$WORK/$name.zst" -- zstd -19 -c -q); row "$name pack" "zstd -19" $r "$(stat -c %s "$WORK/$name.zst")"
+    r=$(run 1 -i "$file" -o "$WORK/$name.xz" -- xz -9 -c); row "$name pack" "xz -9" $r "$(stat -c %s "$WORK/$name.xz")"
+    r=$(run 1 -i "$file" -o "$WORK/$name.bz2" -- bzip2 -9 -c); row "$name pack" "bzip2 -9" $r "$(stat -c %s "$WORK/$name.bz2")"
+    for level in $levels; do
+        [ "$level" -le 6 ] && PACK_RUNS=$RUNS || PACK_RUNS=1
+        r=$(qk_pack "$level" "$WORK/$name.$level.qk1" "$file")
+        row "$name pack" "qk a level $level" $r "$(stat -c %s "$WORK/$name.$level.qk1")"
+    done
+    local best=${levels##* }
+    echo "== $name: decoding"
+    r=$(run "$RUNS" -i "$WORK/$name.gz" -o /dev/null -- gzip -d -c); row "$name decode" "gzip -d" $r "$(stat -c %s "$WORK/$name.gz")"
+    r=$(run "$RUNS" -i "$WORK/$name.zst" -o /dev/null -- zstd -d -c -q); row "$name decode" "zstd -d" $r "$(stat -c %s "$WORK/$name.zst")"
+    r=$(run "$RUNS" -i "$WORK/$name.xz" -o /dev/null -- xz -d -c); row "$name decode" "xz -d" $r "$(stat -c %s "$WORK/$name.xz")"
+    r=$(run "$RUNS" -i "$WORK/$name.bz2" -o /dev/null -- bzip2 -d -c); row "$name decode" "bzip2 -d" $r "$(stat -c %s "$WORK/$name.bz2")"
+    r=$(qk_test "$WORK/$name.$best.qk1"); row "$name decode" "qk t (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
+    r=$(qk_test "$WORK/$name.1.qk1"); row "$name decode" "qk t (level 1)" $r "$(stat -c %s "$WORK/$name.1.qk1")"
+}
+
+# The tree cases: pack the folder, then extract it into tmpfs with qkdec -y
+# against tar -xzf of the gzip -9 tar of the same folder.
+bench_tree() {  # bench_tree CASE FOLDER TAR LEVELS
+    local name=$1 folder=$2 tarfile=$3 levels=$4 r level best=${4##* }
+    echo "== $name: packing"
+    r=$(run 1 -i "$tarfile" -o "$WORK/$name.tar.gz" -- gzip -9 -c); row "$name pack" "tar + gzip -9" $r "$(stat -c %s "$WORK/$name.tar.gz")"
+    for level in $levels; do
+        PACK_RUNS=1
+        r=$(qk_pack "$level" "$WORK/$name.$level.qk1" "$folder")
+        row "$name pack" "qk a level $level" $r "$(stat -c %s "$WORK/$name.$level.qk1")"
+    done
+    echo "== $name: extracting"
+    local out="$WORK/out"
+    extract_tar() { rm -rf "$out"; mkdir -p "$out"; run 1 -- tar -xzf "$WORK/$name.tar.gz" -C "$out"; }
+    extract_qk() {
+        rm -rf "$out"; mkdir -p "$out"
+        if [ -n "$QKDEC" ]; then run 1 -o /dev/null -- "$QKDEC" -y "-d$out/" "$1"; else run 1 -- "$BENCH" extract "$1" "$out"; fi
+    }
+    median_of() {  # median_of FUNCTION ARGS: RUNS calls, median time, largest peak
+        local times=() peak=0 t p
+        for _ in $(seq "$RUNS"); do
+            read -r t p < <("$@")
+            times+=("$t"); [ "$p" -gt "$peak" ] && peak=$p
+        done
+        printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')" "$peak"
+    }
+    r=$(median_of extract_tar); row "$name extract" "tar -xzf" $r "$(stat -c %s "$WORK/$name.tar.gz")"
+    r=$(median_of extract_qk "$WORK/$name.$best.qk1"); row "$name extract" "qkdec -y (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
+    r=$(qk_test "$WORK/$name.$best.qk1"); row "$name extract" "qk t (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
+    rm -rf "$out"
+}
+
+bench_file "tar" "$WORK/inc.tar" "$LEVELS"
+bench_file "64MiB" "$WORK/big.bin" "1 6 9"
+bench_tree "tree" "$SRC" "$WORK/inc.tar" "1 9"
+bench_tree "small" "$WORK/small/small" "$WORK/small.tar" "1 9"
+
+echo "== callgrind: decoder instructions on the 64 MiB case"
+cg() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | sed -n 's/.*refs: *//p' | tr -d ','; }
+CG_QK=$(cg "$BENCH" test "$WORK/64MiB.9.qk1")
+CG_GZ=$(cg gzip -d -c "$WORK/64MiB.gz")
+
+# ---- the table --------------------------------------------------------------
+MACHINE="$(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB, $(uname -sr)"
+COMPILER=$(c++ --version | head -n 1)
+COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
+{
+    echo "# Benchmark"
+    echo
+    echo "Run with \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $COMMIT."
+    echo
+    echo "- Machine: $MACHINE; load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)."
+    echo "- Compiler: $COMPILER, Release build. Work folder: $WORK (tmpfs when /dev/shm exists)."
+    echo "- qk tools: $( [ -n "$QK" ] && echo "qk t" || echo "qkbench test" ) for testing, $( [ -n "$QKDEC" ] && echo "qkdec -y" || echo "qkbench extract" ) for extraction, $( [ -n "$QK_LEVEL_OPTION" ] && echo "qk a --level" || echo "qkbench pack -l (the library's writer; qk a has no level option)" ) for packing."
+    echo "- Corpus: tar of $SRC, $TAR_BYTES bytes; the tree $SRC, $TREE_FILES files, $TREE_BYTES bytes;"
+    echo "  a 64 MiB file (the tar's first 67,108,864 bytes); 10,000 small files, $SMALL_BYTES bytes."
+    echo "- Times: wall-clock median of $RUNS runs (packers above level 6, zstd -19, xz -9 and bzip2 -9: one run);"
+    echo "  ratios are to gzip in the same case (gzip -9 for packing, gzip -d or tar -xzf for decoding)."
+    echo "  Peak: the largest maximum resident size of the process over the runs."
+    echo
+    echo "| case | program | seconds | time / gzip | bytes | size / gzip | peak MiB |"
+    echo "|---|---|---:|---:|---:|---:|---:|"
+    awk -F'|' '
+        { key = $1; tool[NR] = $2; sec[NR] = $3; size[NR] = $4; peak[NR] = $5; kase[NR] = key
+          if ($2 ~ /^gzip/ || $2 ~ /^tar/) { gsec[key] = $3; gsize[key] = $4 } }
+        END {
+            for (i = 1; i <= NR; i++) {
+                k = kase[i]
+                ts = (gsec[k] > 0) ? sprintf("%.2f", sec[i] / gsec[k]) : "-"
+                ss = (gsize[k] > 0) ? sprintf("%.3f", size[i] / gsize[k]) : "-"
+                if (k ~ /decode|extract/) ss = "-"
+                printf "| %s | %s | %.3f | %s | %d | %s | %.1f |\n", k, tool[i], sec[i], ts, size[i], ss, peak[i] / 1024
+            }
+        }' "$ROWS"
+    echo
+    echo "Decoder instructions (callgrind) on the 64 MiB case: qk1 level 9 $CG_QK, gzip -d $CG_GZ."
+    echo "In decoding rows, bytes is the size of the archive decoded."
+} > "$WORK/table.md"
+mkdir -p "$(dirname "$OUT")"
+cp "$WORK/table.md" "$OUT"
+cat "$WORK/table.md"
+echo "== written to $OUT"
