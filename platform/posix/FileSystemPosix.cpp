@@ -100,10 +100,16 @@ bool OutputFileWriter::Create(const std::string& target) {
     int fd = ::mkstemp(pattern.data());
     if (fd < 0 && errno == ENAMETOOLONG) {
         // A name close to the file system's limit has no room for the
-        // suffix; the temporary then takes a short name of its own.
+        // suffix; the temporary then takes a short name of its own, as long
+        // as the target's own name fits (otherwise it could never be put in
+        // place, and the target cannot be created at all).
         const std::size_t slash = target_.rfind('/');
-        pattern = target_.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".qktmp-XXXXXX";
-        fd = ::mkstemp(pattern.data());
+        const std::string folder = target_.substr(0, slash == std::string::npos ? 0 : slash + 1);
+        const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+        if (nameMax > 0 && target_.size() - folder.size() <= static_cast<std::size_t>(nameMax)) {
+            pattern = folder + ".qktmp-XXXXXX";
+            fd = ::mkstemp(pattern.data());
+        }
     }
     if (fd < 0) return false;
     ::fchmod(fd, 0666 & ~CurrentUmask());

@@ -45,11 +45,21 @@ ProgramRun Collect(const TempDir& io) {
 // The shell gives the exit code without any OS header in the test.
 ProgramRun RunQkdec(const std::vector<std::string>& args, const RunSettings& settings) {
     const TempDir io;
+    const std::string in = Quote(io.path() + "/in");
+    const std::string out = Quote(io.path() + "/out");
     WriteFileBytes(io.path() + "/in", Bytes(settings.input.begin(), settings.input.end()));
-    const std::string command = "cd " + Quote(settings.workDir) + " && " + Environment(settings) +
-                                ProgramCommand(args, settings) + " <" + Quote(io.path() + "/in") +
-                                " >" + Quote(io.path() + "/out") + "; echo $? >" +
-                                Quote(io.path() + "/rc");
+    const std::string program = "( " + settings.setup + (settings.setup.empty() ? "" : "; ") +
+                                Environment(settings) + ProgramCommand(args, settings) + " )";
+    std::string command = "cd " + Quote(settings.workDir) + " && ";
+    if (!settings.atPrompt.empty()) {
+        // The input waits for the prompt (at most 20 s), then the commands run.
+        command += "{ for i in $(seq 400); do grep -qF -e '?:' -e '[y/n]:' " + out +
+                   " 2>/dev/null && break; sleep 0.05; done; " + settings.atPrompt + "; cat " + in +
+                   "; } | " + program;
+    } else {
+        command += program + (settings.closedInput ? " <&-" : " <" + in);
+    }
+    command += " >" + out + "; echo $? >" + Quote(io.path() + "/rc");
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     return Collect(io);
 }

@@ -18,6 +18,15 @@ struct RunSettings {
     std::string locale = "C";  // LC_ALL
     std::string input;         // standard input, as bytes
     std::string program;       // default: the built qkdec
+    // Shell commands run in the program's own shell before it starts
+    // (ulimit, trap).
+    std::string setup;
+    // Shell commands run once the program has shown its first prompt (one
+    // ending in "[y/n]:" or "?:"), before `input` reaches it. The program
+    // has to show one.
+    std::string atPrompt;
+    // Standard input closed, not even an empty file (`input` is unused).
+    bool closedInput = false;
 };
 
 ProgramRun RunQkdec(const std::vector<std::string>& args, const RunSettings& settings);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/ProgramFixture.h"
 #include "app/ProgramRunner.h"
 #include "app/SampleTree.h"
 #include "archive/EntryTable.h"
@@ -21,9 +22,7 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::Sjis;
 
-const std::string kBanner =
-    "\n qkdec  : QuillKnot Decode Program for Windows95/NT Console\n"
-    "        : Version 1.04 (Mar 10 1998)\n\n";
+using test::kBanner;
 
 std::string Usage() {
     return " usage  : A> qkdec [-d|-dOutDirName] [-pPassWord] [-y] <FileName.qk1>\n" +
@@ -53,26 +52,8 @@ std::vector<ArchiveEntry> Tree() {
             {"notes.txt", 1600000000, Filled(400, "notes  ")}};
 }
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public test::ProgramFixture {
   protected:
-    std::string Path(const std::string& relative) const { return dir_.path() + "/" + relative; }
-
-    void WriteArchive(const std::string& name, const std::vector<ArchiveEntry>& entries,
-                      const std::string& password = "") {
-        WriteOptions options;
-        options.usePassword = !password.empty();
-        options.password = password;
-        Bytes archive;
-        std::string error;
-        ASSERT_TRUE(qk::WriteArchive(entries, options, archive, &error)) << error;
-        test::WriteFileBytes(Path(name), archive);
-    }
-
-    test::ProgramRun Run(const std::vector<std::string>& args, const std::string& input = "",
-                         const std::string& locale = "C") {
-        return test::RunQkdec(args, {dir_.path(), locale, input, ""});
-    }
-
     // Every entry of Tree() under `folder` (program text) with its bytes and date.
     void ExpectTree(const std::string& folder) {
         for (const ArchiveEntry& entry : Tree()) {
@@ -89,8 +70,6 @@ class ProgramTest : public ::testing::Test {
     std::string ArchiveSize(const std::string& name) const {
         return NumberText(static_cast<std::int64_t>(fs::file_size(Path(name)))).c_str();
     }
-
-    test::TempDir dir_;
 };
 
 // ---------------------------------------------------------------------------
@@ -361,15 +340,14 @@ TEST_F(ProgramTest, PasswordTypedAtATerminalIsMasked) {
         fs::remove_all(Path("out"));
         fs::create_directory(Path("out"));
         const test::ProgramRun run =
-            test::RunQkdecAtTerminal({"-dout", "locked.qk1"}, {dir_.path(), "C", "", ""}, keys);
+            test::RunQkdecAtTerminal({"-dout", "locked.qk1"}, Settings(), keys);
         EXPECT_NE(run.output.find(prompt + echo + "InFile:"), std::string::npos) << run.output;
         EXPECT_EQ(run.output.find("sec"), std::string::npos);  // never echoed
         EXPECT_EQ(run.exitCode, 0);
         ExpectTree(Path("out/"));
     }
 
-    const test::ProgramRun esc =
-        test::RunQkdecAtTerminal({"locked.qk1"}, {dir_.path(), "C", "", ""}, "ab\x1B");
+    const test::ProgramRun esc = test::RunQkdecAtTerminal({"locked.qk1"}, Settings(), "ab\x1B");
     EXPECT_NE(esc.output.find(prompt + "**\r\nQK Information:\r\n" +
                               Sjis("パスワードが入力されませんでした。")),
               std::string::npos);
@@ -407,7 +385,7 @@ TEST_F(ProgramTest, SelfExtractingProgramExtractsBesideItself) {
 
     // Plain words are passwords, the last one wins; -d is asked but not used.
     const test::ProgramRun run =
-        test::RunQkdec({"-d", "wrong", "-y", "secret"}, {dir_.path(), "C", "elsewhere\n", program});
+        test::RunQkdec({"-d", "wrong", "-y", "secret"}, Settings("elsewhere\n", program));
     EXPECT_EQ(
         run.output.find(Sjis("QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:") +
                         "InFile: tree ("),
@@ -417,7 +395,7 @@ TEST_F(ProgramTest, SelfExtractingProgramExtractsBesideItself) {
     ExpectTree(Path("bin/"));
     EXPECT_FALSE(fs::exists(Path("elsewhere")));
 
-    const test::ProgramRun asked = test::RunQkdec({}, {dir_.path(), "C", "", program});
+    const test::ProgramRun asked = test::RunQkdec({}, Settings("", program));
     EXPECT_NE(asked.output.find("QK InputPassword:"), std::string::npos);
     EXPECT_EQ(asked.exitCode, 2);
 }

@@ -61,5 +61,57 @@ TEST(PathParts, NamesThatLeaveTheFolder) {
     }
 }
 
+TEST(PathParts, UncAndBackslashFormsLeaveTheFolderToo) {
+    for (const char* name : {"\\\\server\\share\\x", "//server/share/x", "\\x", "a\\..\\..\\x"}) {
+        EXPECT_TRUE(LeavesFolder(name, '\\')) << name;
+    }
+    // After the separators are made one (as the table parser does), a
+    // backslash name leaves the folder on POSIX as well.
+    EXPECT_TRUE(LeavesFolder("//server/share/x", '/'));
+    // 0x80 is a lead byte to the format but a character of its own to CP932,
+    // so its 0x5C is a separator to the file system: the second reading catches it.
+    EXPECT_TRUE(LeavesFolder("\x80\\..\\x", '\\'));
+}
+
+TEST(PathParts, NamesWindowsCannotHold) {
+    for (const char* name :
+         {"CON",    "con.txt",  "dir\\Nul", "Aux.tar.gz/x", "PRN ",
+          "COM1",   "lpt9.log", "CONOUT$",  "a:b",          "dir/file.txt:stream",
+          "a.",     "dir./x",   "a ",       "x/y ",         ".",
+          "a<b",    "a|b",      "a?b",      "a*b",          "a\"b",
+          "a\x01z", "a\x1B[2J"}) {
+        EXPECT_TRUE(UnfitForWindows(name)) << name;
+    }
+    for (const char* name : {"CONFIG.SYS", "console", "COM10", "COM0", "LPT", "nul_x", "a.b",
+                             ".profile", "..a", "a b", "dir\\x", "\x95\\\x95\\.txt", "\x83\x7C"}) {
+        EXPECT_FALSE(UnfitForWindows(name)) << name;
+    }
+    // A double-byte character whose second byte is 0x5C does not end a
+    // component: 表 followed by CON is no device name.
+    EXPECT_FALSE(
+        UnfitForWindows("\x95\x5C"
+                        "CON"));
+    // 0x80 pairs for the format only; CP932 sees a separator before CON.
+    EXPECT_TRUE(
+        UnfitForWindows("\x80\x5C"
+                        "CON"));
+}
+
+TEST(PathParts, ShownNamesCarryNoControlBytes) {
+    EXPECT_EQ(ShownName("plain/name.txt"), "plain/name.txt");
+    EXPECT_EQ(ShownName("a\nb\rc\td\x7F"), "a%0Ab%0Dc%09d%7F");
+    EXPECT_EQ(ShownName("\x1B]0;title\x07"), "%1B]0;title%07");
+    // Shift-JIS characters pass whole, their second bytes included.
+    EXPECT_EQ(ShownName("\x95\x5C\x83\x7C.txt"), "\x95\x5C\x83\x7C.txt");
+    // A lead byte before a control byte forms no character: both are escaped.
+    EXPECT_EQ(ShownName("x\x81\x1B[1m"), "x%81%1B[1m");
+    EXPECT_EQ(ShownName("\x83\x7F"), "%83%7F");
+    EXPECT_EQ(ShownName("end\x81"), "end\x81");
+    for (int b = 0; b < 256; ++b) {
+        const std::string shown = ShownName(std::string(1, static_cast<char>(b)));
+        for (char c : shown) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << b;
+    }
+}
+
 }  // namespace
 }  // namespace qk
