@@ -8,7 +8,8 @@
 //
 // Every command prints one line "key=value ..." with its wall time in seconds
 // and its peak resident memory in KiB (getrusage), so the script can take
-// medians. `measure` reports the child's figures, the others their own.
+// medians. `measure` reports the child's figures (with its processor time,
+// user and system), the others their own.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -209,8 +210,11 @@ int Measure(int argc, char** argv) {
     rusage usage{};
     if (wait4(child, &status, 0, &usage) < 0) return 1;
     const double seconds = Seconds(start);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    std::printf("exit=%d seconds=%.4f peak_kib=%ld\n", code, seconds, usage.ru_maxrss);
+    std::printf("exit=%d seconds=%.4f cpu=%.4f peak_kib=%ld\n", code, seconds, cpu,
+                usage.ru_maxrss);
     return code;
 }
 
@@ -224,9 +228,13 @@ int SmallTree(const char* source, const char* folder, int count) {
     for (int i = 0; i < count; ++i) {
         state = state * 1103515245u + 12345u;
         const std::size_t size = 100 + (state >> 8) % 3901;
-        const fs::path dir = fs::path(folder) / ("d" + std::to_string(i / 100));
+        std::string dirName = "d", fileName = "f";
+        dirName += std::to_string(i / 100);
+        fileName += std::to_string(i);
+        fileName += ".txt";
+        const fs::path dir = fs::path(folder) / dirName;
         fs::create_directories(dir);
-        std::ofstream out(dir / ("f" + std::to_string(i) + ".txt"), std::ios::binary);
+        std::ofstream out(dir / fileName, std::ios::binary);
         for (std::size_t k = 0; k < size; ++k) {
             out.put(static_cast<char>(data[at]));
             at = (at + 1) % data.size();

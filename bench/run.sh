@@ -81,24 +81,31 @@ tar -cf "$WORK/small.tar" -C "$WORK/small" small
 [ "$QUICK" -eq 1 ] && LEVELS="1 6 9" || LEVELS="1 2 3 4 5 6 7 8 9"
 
 # ---- measuring --------------------------------------------------------------
-# run N [-i in] [-o out] -- cmd...: prints "median_seconds peak_kib" of N runs.
+# run N [-i in] [-o out] -- cmd...: prints "median_seconds peak_kib
+# median_cpu_seconds" of N runs.
+median() { sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 run() {
     local n=$1; shift
-    local times=() peak=0 line t p
+    local times=() cpus=() peak=0 line t p c
     for _ in $(seq "$n"); do
         line=$("$BENCH" measure "$@" 2>/dev/null | tail -n 1) || { echo "failed: $*" >&2; exit 1; }
         t=$(sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' <<<"$line")
+        c=$(sed -n 's/.*cpu=\([0-9.]*\).*/\1/p' <<<"$line")
         p=$(sed -n 's/.*peak_kib=\([0-9]*\).*/\1/p' <<<"$line")
         times+=("$t")
+        cpus+=("$c")
         [ "$p" -gt "$peak" ] && peak=$p
     done
-    printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')" "$peak"
+    printf '%s %s %s\n' "$(printf '%s\n' "${times[@]}" | median)" "$peak" "$(printf '%s\n' "${cpus[@]}" | median)"
 }
 
 ROWS="$WORK/rows"
 : > "$ROWS"
-# row CASE TOOL SECONDS PEAK_KIB BYTES (SECONDS PEAK_KIB as run prints them)
-row() { printf '%s|%s|%s|%s|%s\n' "$1" "$2" "$3" "$5" "$4" >> "$ROWS"; echo "   $2: $3 s, $5 bytes, peak $4 KiB"; }
+# row CASE TOOL SECONDS PEAK_KIB CPU BYTES (the first three figures as run prints them)
+row() {
+    printf '%s|%s|%s|%s|%s|%s\n' "$1" "$2" "$3" "$6" "$4" "$5" >> "$ROWS"
+    echo "   $2: $3 s (processor $5 s), $6 bytes, peak $4 KiB"
+}
 
 qk_pack() {  # qk_pack LEVEL ARCHIVE INPUT...
     local level=$1 archive=$2; shift 2
@@ -157,13 +164,13 @@ bench_tree() {  # bench_tree CASE FOLDER TAR LEVELS
         rm -rf "$out"; mkdir -p "$out"
         if [ -n "$QKDEC" ]; then run 1 -o /dev/null -- "$QKDEC" -y "-d$out/" "$1"; else run 1 -- "$BENCH" extract "$1" "$out"; fi
     }
-    median_of() {  # median_of FUNCTION ARGS: RUNS calls, median time, largest peak
-        local times=() peak=0 t p
+    median_of() {  # median_of FUNCTION ARGS: RUNS calls, median times, largest peak
+        local times=() cpus=() peak=0 t p c
         for _ in $(seq "$RUNS"); do
-            read -r t p < <("$@")
-            times+=("$t"); [ "$p" -gt "$peak" ] && peak=$p
+            read -r t p c < <("$@")
+            times+=("$t"); cpus+=("$c"); [ "$p" -gt "$peak" ] && peak=$p
         done
-        printf '%s %s\n' "$(printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')" "$peak"
+        printf '%s %s %s\n' "$(printf '%s\n' "${times[@]}" | median)" "$peak" "$(printf '%s\n' "${cpus[@]}" | median)"
     }
     r=$(median_of extract_tar); row "$name extract" "tar -xzf" $r "$(stat -c %s "$WORK/$name.tar.gz")"
     r=$(median_of extract_qk "$WORK/$name.$best.qk1"); row "$name extract" "qkdec -y (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
@@ -197,20 +204,23 @@ COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
     echo "  a 64 MiB file (the tar's first 67,108,864 bytes); 10,000 small files, $SMALL_BYTES bytes."
     echo "- Times: wall-clock median of $RUNS runs (packers above level 6, zstd -19, xz -9 and bzip2 -9: one run);"
     echo "  ratios are to gzip in the same case (gzip -9 for packing, gzip -d or tar -xzf for decoding)."
-    echo "  Peak: the largest maximum resident size of the process over the runs."
+    echo "  Processor: user plus system time of the process (median), which the load of other"
+    echo "  work on the machine disturbs less than wall time. Peak: the largest maximum resident"
+    echo "  size of the process over the runs."
     echo
-    echo "| case | program | seconds | time / gzip | bytes | size / gzip | peak MiB |"
-    echo "|---|---|---:|---:|---:|---:|---:|"
+    echo "| case | program | seconds | time / gzip | processor s | processor / gzip | bytes | size / gzip | peak MiB |"
+    echo "|---|---|---:|---:|---:|---:|---:|---:|---:|"
     awk -F'|' '
-        { key = $1; tool[NR] = $2; sec[NR] = $3; size[NR] = $4; peak[NR] = $5; kase[NR] = key
-          if ($2 ~ /^gzip/ || $2 ~ /^tar/) { gsec[key] = $3; gsize[key] = $4 } }
+        { key = $1; tool[NR] = $2; sec[NR] = $3; size[NR] = $4; peak[NR] = $5; cpu[NR] = $6; kase[NR] = key
+          if ($2 ~ /^gzip/ || $2 ~ /^tar/) { gsec[key] = $3; gsize[key] = $4; gcpu[key] = $6 } }
         END {
             for (i = 1; i <= NR; i++) {
                 k = kase[i]
                 ts = (gsec[k] > 0) ? sprintf("%.2f", sec[i] / gsec[k]) : "-"
+                cs = (gcpu[k] > 0) ? sprintf("%.2f", cpu[i] / gcpu[k]) : "-"
                 ss = (gsize[k] > 0) ? sprintf("%.3f", size[i] / gsize[k]) : "-"
                 if (k ~ /decode|extract/) ss = "-"
-                printf "| %s | %s | %.3f | %s | %d | %s | %.1f |\n", k, tool[i], sec[i], ts, size[i], ss, peak[i] / 1024
+                printf "| %s | %s | %.3f | %s | %.3f | %s | %d | %s | %.1f |\n", k, tool[i], sec[i], ts, cpu[i], cs, size[i], ss, peak[i] / 1024
             }
         }' "$ROWS"
     echo
