@@ -55,13 +55,36 @@ std::wstring Restore(const std::string& kept) {
     return windows::ToWide(kept, CP_UTF8);
 }
 
-// A name for the temporary beside `target`, unique among running processes.
+// The longest name of one file, and of a whole path with its terminator,
+// that the system takes without the "\\?\" prefix.
+constexpr std::size_t kNameMax = 255;
+constexpr std::size_t kPathMax = MAX_PATH;
+
+// Position where the last component of `path` starts.
+std::size_t NameStart(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) return slash + 1;
+    return path.size() >= 2 && path[1] == L':' ? 2 : 0;
+}
+
+// True when `path`, made absolute, is within the limits of a name and a path.
+bool FitsLimits(const std::wstring& path) {
+    if (path.size() - NameStart(path) > kNameMax) return false;
+    const DWORD full = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    return full != 0 && full <= kPathMax;  // the count includes the terminator
+}
+
+// A name for the temporary of `target`, unique among running processes: the
+// target's name with a suffix, or, where that would pass a limit that the
+// target itself keeps, a short name of its own in the same folder.
 std::wstring TemporaryNameFor(const std::wstring& target) {
     static std::atomic<unsigned> counter{0};
     wchar_t suffix[48];
     std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".qktmp-%lx-%x",
                   static_cast<unsigned long>(::GetCurrentProcessId()), counter.fetch_add(1));
-    return target + suffix;
+    const std::wstring beside = target + suffix;
+    if (FitsLimits(beside)) return beside;
+    return target.substr(0, NameStart(target)) + suffix;
 }
 
 }  // namespace
@@ -163,6 +186,8 @@ bool OutputFileWriter::Create(const std::string& target) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return false;
     }
+    // A target beyond the limits could never be put in place.
+    if (!FitsLimits(wideTarget)) return false;
     const std::wstring wideTemporary = TemporaryNameFor(wideTarget);
     const HANDLE handle = ::CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

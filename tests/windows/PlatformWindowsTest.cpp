@@ -185,6 +185,28 @@ TEST_F(WindowsFileSystem, OutputFileFailsWhereNoFileCanBe) {
     EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{L"folder"});
 }
 
+TEST_F(WindowsFileSystem, LongNamesGetAShortTemporaryWhileTheNameItselfFits) {
+    // A path of 259 characters, the most the system takes: no room is left
+    // for the temporary's suffix beside the name.
+    const std::size_t room = 259 - dir_.path().size() - 1;
+    const std::string longest(room, 'n');
+    {
+        platform::OutputFileWriter writer;
+        ASSERT_TRUE(writer.Create(Path(longest)));
+        const std::vector<std::wstring> names = ListNames(Wide(L""));
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_LE(names[0].size(), room);  // the temporary, within the limit too
+    }
+    ASSERT_TRUE(WriteFile(Path(longest), "long"));
+    EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{std::wstring(room, L'n')});
+    EXPECT_EQ(platform::QueryFile(Path(longest)).size, 4);
+
+    // One more character and the file could never be put in place.
+    platform::OutputFileWriter writer;
+    EXPECT_FALSE(writer.Create(Path(longest + "n")));
+    EXPECT_EQ(ListNames(Wide(L"")).size(), 1u);
+}
+
 TEST(ProgramFile, IsTheRunningExecutable) {
     const std::string self = platform::ProgramFilePath();
     ASSERT_GT(self.size(), 4u);
