@@ -9,11 +9,11 @@
 #include "platform/Text.h"
 
 int main(int argc, char** argv) {
-    // Only the character encoding follows the user's locale; numbers keep
-    // their "." whatever the locale.
     // Before any file is opened: a closed standard input must not become
     // the archive that answers the questions.
     qk::platform::GuardStandardStreams();
+    // Only the character encoding follows the user's locale; numbers keep
+    // their "." whatever the locale.
     std::setlocale(LC_CTYPE, "");
     qk::platform::InitTextMode();
     try {
