@@ -128,13 +128,16 @@ TextMode CurrentTextMode() {
     return gMode;
 }
 
-// The name the file system receives is the UTF-16 conversion of the program
-// text; it is given back in UTF-8, which holds it exactly and in which a
-// backslash or a dot can only be that character, never the second byte of a
-// Japanese one. Win32 takes a slash for a separator as well, so slashes come
-// back as backslashes: a check for ".." components then sees what Windows sees.
+// The file system receives NameToWide's form of a name, which keeps the
+// program's own reading of it. Code page 932 as Windows applies it reads a
+// few odd bytes differently (0x80 is a character of its own there, so a 0x5C
+// after it is a backslash); the name is given in that reading, so that a name
+// that climbs out of its folder under either reading is refused, on Windows
+// as elsewhere. It comes in UTF-8, in which a backslash or a dot is only ever
+// that character. Win32 takes a slash for a separator as well, so slashes
+// come back as backslashes: a check for ".." components sees what Windows sees.
 std::string ToNativePath(std::string_view programText) {
-    std::wstring wide = windows::NameToWide(programText);
+    std::wstring wide = windows::ToWide(programText, windows::kProgramCodePage);
     for (wchar_t& c : wide) {
         if (c == L'/') c = L'\\';
     }

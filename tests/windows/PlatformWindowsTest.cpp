@@ -84,6 +84,10 @@ TEST(ToNativePath, GivesTheFileSystemNameWithWindowsSeparators) {
     EXPECT_TRUE(LeavesFolder("../evil.txt"));
     EXPECT_FALSE(LeavesFolder(std::string(kSoft) + "\\..a"));
     EXPECT_FALSE(LeavesFolder(kHyouTxt));
+    // 0x80 0x5C is one character to the program but a character and a
+    // backslash to Windows' own code page 932: refused under either reading.
+    EXPECT_EQ(platform::ToNativePath("\x80\\..\\x"), "\xC2\x80\\..\\x");
+    EXPECT_TRUE(LeavesFolder("\x80\\..\\x"));
 }
 
 TEST(StrictConversions, KeepEveryCharacterOrFail) {
