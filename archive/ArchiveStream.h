@@ -70,7 +70,7 @@ bool ParseHeader(const std::uint8_t* bytes, ArchiveHeader& header);
 // Serialises a header (the writer's side), with "04" in the unread bytes 4-5.
 void FormatHeader(const ArchiveHeader& header, std::uint8_t* bytes);
 
-class ArchiveStream : public InputStream {
+class ArchiveStream final : public InputStream {
   public:
     enum class HeaderResult { kOk, kReadFailure, kNotArchive };
 

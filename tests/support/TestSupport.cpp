@@ -16,7 +16,7 @@ int MemoryStream::Read(std::uint8_t* buffer, int count) {
     const std::size_t left = data_.size() - pos_;
     const std::size_t n = std::min<std::size_t>(
         {left, static_cast<std::size_t>(count), static_cast<std::size_t>(chunkLimit_)});
-    std::memcpy(buffer, data_.data() + pos_, n);
+    if (n > 0) std::memcpy(buffer, data_.data() + pos_, n);
     pos_ += n;
     return static_cast<int>(n);
 }
