@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <regex>
 
 #include "platform/Text.h"
 #include "support/TestSupport.h"
@@ -86,9 +85,29 @@ ProgramRun RunQkdecAtTerminal(const std::vector<std::string>& args, const RunSet
     return Collect(io);
 }
 
+// Digits, a dot and two digits: the same as replacing "[0-9]+\\.[0-9][0-9]".
 std::string MaskSeconds(std::string text) {
-    static const std::regex seconds("[0-9]+\\.[0-9][0-9]");
-    return std::regex_replace(text, seconds, "#.##");
+    const auto digit = [&](std::size_t i) {
+        return i < text.size() && text[i] >= '0' && text[i] <= '9';
+    };
+    std::string masked;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (!digit(i)) {
+            masked += text[i++];
+            continue;
+        }
+        std::size_t end = i;
+        while (digit(end)) ++end;
+        if (end < text.size() && text[end] == '.' && digit(end + 1) && digit(end + 2)) {
+            masked += "#.##";
+            i = end + 3;
+        } else {
+            masked.append(text, i, end - i);
+            i = end;
+        }
+    }
+    return masked;
 }
 
 std::string Sjis(const std::string& utf8) {
