@@ -78,7 +78,8 @@ bool IsDeviceName(std::string_view component) {
 // One component (separator-free, a pair kept whole by `pairs`) that Windows
 // cannot hold as a file or folder name of its own.
 bool IsUnfitComponent(std::string_view component, PairRule pairs) {
-    if (component.empty()) return false;
+    // "." stays where it is; ".." is the business of LeavesFolder.
+    if (component.empty() || component == "." || component == "..") return false;
     if (component.back() == '.' || component.back() == ' ') return true;
     for (std::size_t i = 0; i < component.size(); ++i) {
         const std::uint8_t b = static_cast<std::uint8_t>(component[i]);

@@ -48,7 +48,7 @@ bool LeavesFolder(std::string_view name, char separator = platform::kSeparator);
 // LPT1-9, CONIN$, CONOUT$; with any extension, in any case), a ':' (which
 // would reach a stream of another file), one of < > " | ? * or a byte below
 // 0x20, or a trailing dot or blank (which Windows drops, so that "a." would
-// be written as "a"). The name is read both by the format's double-byte
+// be written as "a"; "." itself stays allowed). The name is read both by the format's double-byte
 // rule and by CP932's, as either may be the one the file system applies.
 bool UnfitForWindows(std::string_view name);
 

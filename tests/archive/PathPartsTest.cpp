@@ -75,15 +75,16 @@ TEST(PathParts, UncAndBackslashFormsLeaveTheFolderToo) {
 
 TEST(PathParts, NamesWindowsCannotHold) {
     for (const char* name :
-         {"CON",    "con.txt",  "dir\\Nul", "Aux.tar.gz/x", "PRN ",
-          "COM1",   "lpt9.log", "CONOUT$",  "a:b",          "dir/file.txt:stream",
-          "a.",     "dir./x",   "a ",       "x/y ",         ".",
-          "a<b",    "a|b",      "a?b",      "a*b",          "a\"b",
-          "a\x01z", "a\x1B[2J"}) {
+         {"CON",     "con.txt",  "dir\\Nul", "Aux.tar.gz/x", "PRN ",
+          "COM1",    "lpt9.log", "CONOUT$",  "a:b",          "dir/file.txt:stream",
+          "a.",      "dir./x",   "a ",       "x/y ",         "a<b",
+          "a|b",     "a?b",      "a*b",      "a\"b",         "a\x01z",
+          "a\x1B[2J"}) {
         EXPECT_TRUE(UnfitForWindows(name)) << name;
     }
-    for (const char* name : {"CONFIG.SYS", "console", "COM10", "COM0", "LPT", "nul_x", "a.b",
-                             ".profile", "..a", "a b", "dir\\x", "\x95\\\x95\\.txt", "\x83\x7C"}) {
+    for (const char* name :
+         {"CONFIG.SYS", "console", "COM10", "COM0", "LPT", "nul_x", "a.b", ".profile", "..a", "a b",
+          "./x", "dir\\x", "\x95\\\x95\\.txt", "\x83\x7C"}) {
         EXPECT_FALSE(UnfitForWindows(name)) << name;
     }
     // A double-byte character whose second byte is 0x5C does not end a
