@@ -111,6 +111,7 @@ int ArchiveStream::Read(std::uint8_t* buffer, int count) {
     if (!file_ || count <= 0) return 0;
     const int n =
         static_cast<int>(std::fread(buffer, 1, static_cast<std::size_t>(count), file_.get()));
+    if ((key_[0] | key_[1] | key_[2] | key_[3]) == 0) return n;  // no password: nothing to undo
     for (int i = 0; i < n; ++i) buffer[i] ^= key_[i & 3];
     return n;
 }

@@ -80,6 +80,10 @@ int RunAdd(const Options& options, const NameCodec& codec) {
     write.largeModel = options.largeModel;
     write.insertInner = options.insertInner;
     write.searchDepth = options.searchDepth;
+    write.level = options.level;
+    // A model or insertion mode asked for by name is kept; otherwise the
+    // highest levels choose them per archive.
+    write.chooseModes = !options.largeModel && !options.insertInner;
     if (!SettlePassword(options, codec, write)) return kExitFailure;
 
     std::vector<std::string> operands;

@@ -114,6 +114,15 @@ const std::vector<OptionSpec>& Specs() {
              e = "--depth needs a number of 0 or more, not '" + v + "'";
              return false;
          }},
+        {0, "level", true, Bit(Command::kAdd),
+         [](O& o, S& v, std::string& e) {
+             const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), o.level);
+             if (ec == std::errc() && end == v.data() + v.size() && o.level >= 1 && o.level <= 9) {
+                 return true;
+             }
+             e = "--level needs a number from 1 to 9, not '" + v + "'";
+             return false;
+         }},
         {0, "sfx", false, Bit(Command::kAdd), [](O& o, S&, std::string&) { return o.sfx = true; }},
         {0, "sfx-program", true, Bit(Command::kAdd),
          [](O& o, S& v, std::string&) {

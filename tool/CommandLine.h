@@ -35,6 +35,7 @@ struct Options {
     bool largeModel = false;
     bool insertInner = false;
     int searchDepth = 0;
+    int level = 6;  // 1 fastest .. 9 smallest
     bool sfx = false;
     std::string sfxProgram;
     std::string baseDir;

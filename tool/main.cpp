@@ -5,10 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "tool/Tool.h"
 
 int main(int argc, char** argv) {
+    // A closed standard input must not become the archive or a file that
+    // answers the questions.
+    qk::platform::GuardStandardStreams();
     // The locale decides only how names are shown (--charset=auto).
     std::setlocale(LC_CTYPE, "");
     qk::platform::InitTextMode();

@@ -354,6 +354,18 @@ TEST_F(ToolTest, AddThenExtractARealTree) {
     EXPECT_TRUE(found);
     r = RunQk(work_.path(), "p tree.qk1 linux/a/b/c/d.bin");
     EXPECT_EQ(r.out, std::string(70000, 'z'));
+
+    // The fastest and the smallest level give back the same tree.
+    for (const char* level : {"1", "9"}) {
+        r = RunQk(work_.path(),
+                  std::string("a -q --level=") + level + " l" + level + ".qk1 -C src linux");
+        ASSERT_EQ(r.status, 0) << r.err;
+        r = RunQk(work_.path(), std::string("x -q l") + level + ".qk1 -o dst" + level);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Snapshot(Path("src")), Snapshot(Path(std::string("dst") + level)));
+    }
+    EXPECT_LE(fs::file_size(Path("l9.qk1")), fs::file_size(Path("l1.qk1")));
+    EXPECT_EQ(RunQk(work_.path(), "a --level=10 bad.qk1 -C src linux").status, 1);
 }
 
 // The names of an archive's entry table exactly as stored, read with the
