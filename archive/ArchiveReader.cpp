@@ -11,25 +11,17 @@ ArchiveReader::Status ArchiveReader::FromDecodeResult(int result) {
 
 ArchiveReader::Status ArchiveReader::Open(const std::string& path) {
     stream_.reset(new (std::nothrow) ArchiveStream(path));
-    if (!stream_) return Status::kNoMemory;
-    if (!stream_->isOpen()) return Status::kOpenFailure;
-    switch (stream_->ReadHeader(header_)) {
-        case ArchiveStream::HeaderResult::kOk:
-            return Status::kOk;
-        case ArchiveStream::HeaderResult::kReadFailure:
-            return Status::kReadFailure;
-        case ArchiveStream::HeaderResult::kNotArchive:
-            return Status::kNotArchive;
-    }
-    return Status::kNotArchive;
+    return OpenStream();
 }
 
 ArchiveReader::Status ArchiveReader::Open(std::FILE* file) {
     stream_.reset(new (std::nothrow) ArchiveStream(file));
-    if (!stream_) {
-        if (file) std::fclose(file);
-        return Status::kNoMemory;
-    }
+    if (!stream_ && file) std::fclose(file);
+    return OpenStream();
+}
+
+ArchiveReader::Status ArchiveReader::OpenStream() {
+    if (!stream_) return Status::kNoMemory;
     if (!stream_->isOpen()) return Status::kOpenFailure;
     switch (stream_->ReadHeader(header_)) {
         case ArchiveStream::HeaderResult::kOk:

@@ -93,6 +93,9 @@ class ArchiveReader {
     std::FILE* file() const { return stream_ ? stream_->file() : nullptr; }
 
   private:
+    // Reads the header of the stream just made by Open.
+    Status OpenStream();
+
     std::unique_ptr<ArchiveStream> stream_;
     ArchiveHeader header_;
     std::unique_ptr<std::uint8_t[]> tableBlock_;

@@ -24,9 +24,9 @@ int RunPrint(const Options& options, const NameCodec& codec);
 int RunAdd(const Options& options, const NameCodec& codec);
 
 // The entries that `patterns` (as typed) select; all of them for no pattern.
-// `used` tells for each pattern whether it selected anything.
+// A pattern that selects nothing is reported as an error and sets `failed`.
 std::vector<bool> SelectEntries(const ArchiveSession& session, const NameCodec& codec,
-                                const std::vector<std::string>& patterns, std::vector<bool>& used);
+                                const std::vector<std::string>& patterns, bool& failed);
 
 // Index of the last selected entry, or -1.
 std::int32_t LastSelected(const std::vector<bool>& selected);

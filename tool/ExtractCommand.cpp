@@ -170,14 +170,8 @@ int RunExtract(const Options& options, const NameCodec& codec) {
     ArchiveSession session(options, codec);
     if (!session.Open(platform::FromNative(options.operands[0]))) return kExitFailure;
     const std::vector<std::string> patterns(options.operands.begin() + 1, options.operands.end());
-    std::vector<bool> used;
-    const std::vector<bool> selected = SelectEntries(session, codec, patterns, used);
     bool failed = false;
-    for (std::size_t k = 0; k < patterns.size(); ++k) {
-        if (used[k]) continue;
-        Error(session.shownPath() + ": no entry " + patterns[k]);
-        failed = true;
-    }
+    const std::vector<bool> selected = SelectEntries(session, codec, patterns, failed);
 
     std::string outputDir =
         options.outputDir.empty() ? "." : platform::FromNative(options.outputDir);

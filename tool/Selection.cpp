@@ -2,13 +2,14 @@
 #include "tool/ArchiveSession.h"
 #include "tool/Commands.h"
 #include "tool/Glob.h"
+#include "tool/Output.h"
 
 namespace qk::tool {
 
 std::vector<bool> SelectEntries(const ArchiveSession& session, const NameCodec& codec,
-                                const std::vector<std::string>& patterns, std::vector<bool>& used) {
+                                const std::vector<std::string>& patterns, bool& failed) {
     const std::int32_t count = session.count();
-    used.assign(patterns.size(), false);
+    std::vector<bool> used(patterns.size(), false);
     std::vector<bool> selected(static_cast<std::size_t>(count), patterns.empty());
     if (patterns.empty()) return selected;
     const CharacterSet set = codec.charset() == Charset::kUtf8    ? CharacterSet::kUtf8
@@ -22,6 +23,11 @@ std::vector<bool> SelectEntries(const ArchiveSession& session, const NameCodec& 
                 used[k] = true;
             }
         }
+    }
+    for (std::size_t k = 0; k < patterns.size(); ++k) {
+        if (used[k]) continue;
+        Error(session.shownPath() + ": no entry " + patterns[k]);
+        failed = true;
     }
     return selected;
 }
