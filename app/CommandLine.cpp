@@ -9,7 +9,7 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, const FolderQu
     CommandLine line;
     for (const std::string& arg : args) {
         if (arg.empty() || arg[0] != '-') {
-            line.plainWords.push_back(platform::FromNative(arg));
+            line.plainWords.push_back(arg);
             continue;
         }
         const char option = arg.size() > 1 ? arg[1] : '\0';
@@ -18,10 +18,10 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, const FolderQu
             if (rest.empty()) {
                 if (std::optional<std::string> folder = askFolder()) line.outputDir = *folder;
             } else {
-                line.outputDir = platform::FromNative(rest);
+                line.outputDir = rest;
             }
         } else if (option == 'p' && !rest.empty()) {
-            line.settings.commandLinePassword = platform::FromNative(rest);
+            line.settings.commandLinePassword = rest;
         } else if (option == 'y') {
             line.settings.answerAllYes = true;
         } else {

@@ -4,12 +4,6 @@ namespace qk {
 
 namespace {
 
-#ifdef _WIN32
-constexpr bool kTerminalKeys = false;
-#else
-constexpr bool kTerminalKeys = true;
-#endif
-
 bool IsContinuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
@@ -21,18 +15,13 @@ PasswordEntry::PasswordEntry(std::string_view request, bool wholeUtf8Characters)
 
 PasswordEntry::State PasswordEntry::Feed(int key) {
     if (state_ != State::kTyping) return state_;
-    if (kTerminalKeys) {
-        // A POSIX terminal in raw mode may send Enter as a line feed and
-        // Backspace as DEL; on the Windows console those codes are
-        // Ctrl+Enter and Ctrl+Backspace, ordinary keys of the password.
-        if (key == 10) key = 13;
-        if (key == 127) key = 8;
-    }
     switch (key) {
         case 13:
+        case 10:
             state_ = State::kEntered;
             break;
         case 8:
+        case 127:
             // Nothing to remove: no echo at all. The asterisk of the removed
             // byte is not blanked out, the line is only written again shorter.
             if (typed_.empty()) break;

@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "");
     qk::platform::InitTextMode();
     try {
-        return qk::RunProgram(std::vector<std::string>(argv + 1, argv + argc));
+        return qk::RunProgram(qk::platform::ProgramArguments(argc, argv));
     } catch (const std::exception&) {
         return 2;
     }

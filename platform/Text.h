@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qk::platform {
 
@@ -28,6 +29,11 @@ std::string ToNativePath(std::string_view programText);
 // CP932 cannot hold travel as characters of the user-defined row 0xF0, one
 // per byte, which ToNativePath and ToConsole turn back into those bytes.
 std::string FromNative(std::string_view native);
+
+// The command-line arguments after the program name, as program text. On
+// Windows they are taken from the wide command line, so that names typed in
+// any code page arrive intact; elsewhere each argument goes through FromNative.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // Program text -> console bytes.
 std::string ToConsole(std::string_view programText);

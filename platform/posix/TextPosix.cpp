@@ -215,6 +215,12 @@ std::string FromNative(std::string_view native) {
     return out;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.push_back(FromNative(argv[i]));
+    return args;
+}
+
 bool Cp932ToUtf8(std::string_view cp932, std::string& utf8) {
     utf8.clear();
     return FromCp932().Convert(cp932, utf8);

@@ -8,6 +8,8 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+// shellapi.h needs the declarations of windows.h first.
+#include <shellapi.h>
 
 #include <climits>
 
@@ -183,6 +185,28 @@ bool Utf8ToCp932(std::string_view utf8, std::string& cp932) {
     bool lossless = false;
     cp932 = windows::WideToCp932(wide, &lossless);
     return lossless;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide) {
+        for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+        return args;
+    }
+    for (int i = 1; i < count; ++i) {
+        std::string text;
+        // A character that code page 932 lacks cannot be named in program
+        // text; it arrives as the code page's substitute, and the file it
+        // names then cannot be opened, as with the narrow arguments.
+        if (!windows::WideToProgramName(wide[i], text)) {
+            text = windows::FromWide(wide[i], windows::kProgramCodePage);
+        }
+        args.push_back(std::move(text));
+    }
+    ::LocalFree(wide);
+    return args;
 }
 
 }  // namespace qk::platform
