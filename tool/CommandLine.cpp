@@ -28,7 +28,7 @@ constexpr unsigned Bit(Command c) {
 constexpr unsigned kReading =
     Bit(Command::kList) | Bit(Command::kTest) | Bit(Command::kExtract) | Bit(Command::kPrint);
 
-struct OptionSpec {
+struct OptionRule {
     char shortName;  // 0: long form only
     const char* longName;
     bool takesValue;
@@ -52,10 +52,10 @@ bool ParseExisting(const std::string& value, ExistingPolicy& policy) {
     return true;
 }
 
-const std::vector<OptionSpec>& Specs() {
+const std::vector<OptionRule>& Specs() {
     using O = Options;
     using S = const std::string;
-    static const std::vector<OptionSpec> specs = {
+    static const std::vector<OptionRule> specs = {
         {'h', "help", false, kAll, [](O& o, S&, std::string&) { return o.help = true; }},
         {0, "version", false, kAll, [](O& o, S&, std::string&) { return o.version = true; }},
         {'q', "quiet", false, kAll, [](O& o, S&, std::string&) { return o.quiet = true; }},
@@ -139,14 +139,14 @@ const std::vector<OptionSpec>& Specs() {
     return specs;
 }
 
-const OptionSpec* FindShort(char c, Command command) {
-    for (const OptionSpec& s : Specs())
+const OptionRule* FindShort(char c, Command command) {
+    for (const OptionRule& s : Specs())
         if (s.shortName == c && (s.commands & Bit(command))) return &s;
     return nullptr;
 }
 
-const OptionSpec* FindLong(std::string_view name, Command command) {
-    for (const OptionSpec& s : Specs())
+const OptionRule* FindLong(std::string_view name, Command command) {
+    for (const OptionRule& s : Specs())
         if (name == s.longName && (s.commands & Bit(command))) return &s;
     return nullptr;
 }
@@ -209,13 +209,13 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& options, st
         if (arg[1] == '-') {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
-            const OptionSpec* spec = FindLong(name, scope);
-            if (!spec || (!spec->takesValue && eq != std::string::npos)) {
+            const OptionRule* rule = FindLong(name, scope);
+            if (!rule || (!rule->takesValue && eq != std::string::npos)) {
                 error = "unknown option '" + arg + "'";
                 return false;
             }
             std::string value;
-            if (spec->takesValue) {
+            if (rule->takesValue) {
                 if (eq != std::string::npos) {
                     value = arg.substr(eq + 1);
                 } else if (i + 1 < args.size()) {
@@ -225,18 +225,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& options, st
                     return false;
                 }
             }
-            if (!spec->apply(options, value, error)) return false;
+            if (!rule->apply(options, value, error)) return false;
             continue;
         }
         // A cluster of short options; one that takes a value ends it.
         for (std::size_t k = 1; k < arg.size(); ++k) {
-            const OptionSpec* spec = FindShort(arg[k], scope);
-            if (!spec) {
+            const OptionRule* rule = FindShort(arg[k], scope);
+            if (!rule) {
                 error = std::string("unknown option '-") + arg[k] + "'";
                 return false;
             }
             std::string value;
-            if (spec->takesValue) {
+            if (rule->takesValue) {
                 if (k + 1 < arg.size()) {
                     value = arg.substr(k + 1);
                 } else if (i + 1 < args.size()) {
@@ -247,7 +247,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, Options& options, st
                 }
                 k = arg.size();
             }
-            if (!spec->apply(options, value, error)) return false;
+            if (!rule->apply(options, value, error)) return false;
         }
     }
     if (options.help || options.version) return true;

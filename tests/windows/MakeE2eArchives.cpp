@@ -31,7 +31,7 @@ namespace {
 
 using test::Bytes;
 
-struct Spec {
+struct FixtureEntry {
     std::string utf8Name;  // '/' between folders
     std::uint32_t time;
     Bytes data;
@@ -90,22 +90,23 @@ std::string ManifestLine(const std::string& utf8Name, std::int64_t size, std::in
 }
 
 // Writes NAME.qk1 and NAME.manifest; `archive` receives the archive's bytes.
-bool WriteCase(const std::string& folder, const std::string& name, const std::vector<Spec>& specs,
-               const WriteOptions& options, Bytes* archive = nullptr) {
+bool WriteCase(const std::string& folder, const std::string& name,
+               const std::vector<FixtureEntry>& items, const WriteOptions& options,
+               Bytes* archive = nullptr) {
     std::vector<ArchiveEntry> entries;
     std::string manifest;
-    for (const Spec& spec : specs) {
+    for (const FixtureEntry& item : items) {
         ArchiveEntry entry;
-        if (!platform::Utf8ToCp932(spec.utf8Name, entry.name)) return Fail("name " + spec.utf8Name);
+        if (!platform::Utf8ToCp932(item.utf8Name, entry.name)) return Fail("name " + item.utf8Name);
         // '/' (0x2F) is never the second byte of a Shift-JIS character.
         for (char& c : entry.name) {
             if (c == '/') c = '\\';
         }
-        entry.time = spec.time;
-        entry.data = spec.data;
+        entry.time = item.time;
+        entry.data = item.data;
         entries.push_back(entry);
-        manifest += ManifestLine(spec.utf8Name, static_cast<std::int64_t>(spec.data.size()),
-                                 spec.time, test::Sha256Hex(spec.data.data(), spec.data.size()));
+        manifest += ManifestLine(item.utf8Name, static_cast<std::int64_t>(item.data.size()),
+                                 item.time, test::Sha256Hex(item.data.data(), item.data.size()));
     }
     Bytes bytes;
     std::string error;
@@ -115,7 +116,7 @@ bool WriteCase(const std::string& folder, const std::string& name, const std::ve
            SaveText(folder + "\\" + name + ".manifest", manifest);
 }
 
-std::vector<Spec> PlainEntries() {
+std::vector<FixtureEntry> PlainEntries() {
     return {
         {"readme.txt", 946684800u, Text(1, 2000)},
         {"docs/guide.txt", 1234567890u, Text(2, 40000)},
@@ -127,7 +128,7 @@ std::vector<Spec> PlainEntries() {
 
 // Every folder and file name holds characters whose second byte is 0x5C
 // (ソ, 表, 能, 十, 予), next to half-width katakana and plain ASCII.
-std::vector<Spec> SjisEntries() {
+std::vector<FixtureEntry> SjisEntries() {
     return {
         {"日本語/ソフト/表示.txt", 1000000000u, Text(5, 5000)},
         {"日本語/能力.csv", 1100000000u, Text(6, 1200)},
@@ -186,7 +187,7 @@ int Run(const std::string& folder) {
     // The self-extracting case: the shell puts program, archive and trailer
     // together as "copy /b" does.
     Bytes sfx;
-    std::vector<Spec> sfxEntries = SjisEntries();
+    std::vector<FixtureEntry> sfxEntries = SjisEntries();
     sfxEntries.push_back({"setup.ini", 1700000000u, Text(10, 900)});
     if (!WriteCase(folder, "sfx", sfxEntries, plain, &sfx)) return 1;
     if (!Save(folder + "\\sfx.len", Trailer(sfx.size()))) return 1;
