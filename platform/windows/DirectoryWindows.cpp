@@ -10,11 +10,8 @@ namespace qk::platform {
 
 namespace {
 
+using windows::IsSlash;
 using windows::NameToWide;
-
-bool IsSlash(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
 
 // Symbolic links and junctions both lead elsewhere: a tree walk must not
 // follow either.

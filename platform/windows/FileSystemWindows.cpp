@@ -26,11 +26,8 @@ namespace qk::platform {
 
 namespace {
 
+using windows::IsSlash;
 using windows::NameToWide;
-
-bool IsSlash(wchar_t c) {
-    return c == L'\\' || c == L'/';
-}
 
 // The runtime's stat refuses a folder name with a trailing separator ("C:\out\")
 // although the folder exists; the separator is dropped, except where it is the

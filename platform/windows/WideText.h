@@ -15,6 +15,11 @@ constexpr unsigned kProgramCodePage = 932;
 
 // Text in code page `codePage` -> UTF-16, as the system converts it. Bytes
 // that do not form a character of the code page become its default character.
+// Either separator of a wide path.
+inline bool IsSlash(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
 std::wstring ToWide(std::string_view text, unsigned codePage);
 // UTF-16 -> code page `codePage`. `lossless` (when given) tells whether every
 // character had an exact counterpart; best-fit look-alikes are not used.

@@ -17,13 +17,6 @@ namespace {
 using test::Bytes;
 using test::Json;
 
-Json LoadExpectation(const std::string& name) {
-    std::ifstream in(test::VectorsDir() + "/" + name + ".expect.json");
-    std::stringstream text;
-    text << in.rdbuf();
-    return test::ParseJson(text.str());
-}
-
 std::string Outcome(ArchiveReader::Status s) {
     switch (s) {
         case ArchiveReader::Status::kOk:
@@ -47,7 +40,7 @@ class VectorTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(VectorTest, DecodesAsRecorded) {
     const std::string name = GetParam();
-    const Json expect = LoadExpectation(name);
+    const Json expect = test::LoadVectorExpectation(name);
     const std::string path = test::VectorsDir() + "/" + name + ".qk1";
     const Bytes file = test::ReadFileBytes(path);
     ASSERT_EQ(test::Sha256Hex(file.data(), file.size()), expect["file_sha256"].text);
@@ -122,7 +115,7 @@ TEST_P(VectorTest, DecodesAsRecorded) {
 // The plain form decodes every vector to the same bytes and results.
 TEST_P(VectorTest, PlainFormAgrees) {
     const std::string name = GetParam();
-    const Json expect = LoadExpectation(name);
+    const Json expect = test::LoadVectorExpectation(name);
     if (expect["outcome"].text == "not_archive" || expect["outcome"].text == "read_failure") return;
     const Bytes file = test::ReadFileBytes(test::VectorsDir() + "/" + name + ".qk1");
     const std::size_t offset = static_cast<std::size_t>(expect["header"]["offset"].Int());

@@ -304,6 +304,13 @@ std::string VectorsDir() {
     return QK_VECTORS_DIR;
 }
 
+Json LoadVectorExpectation(const std::string& name) {
+    std::ifstream in(VectorsDir() + "/" + name + ".expect.json");
+    std::stringstream text;
+    text << in.rdbuf();
+    return ParseJson(text.str());
+}
+
 std::vector<std::string> VectorNames() {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(VectorsDir())) {

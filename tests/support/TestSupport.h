@@ -72,6 +72,8 @@ Json ParseJson(const std::string& text);
 // The reference archives shipped beside the project.
 std::string VectorsDir();
 std::vector<std::string> VectorNames();
+// The parsed NAME.expect.json of a reference archive.
+Json LoadVectorExpectation(const std::string& name);
 
 // A fresh empty folder under the system's temporary folder, removed on destruction.
 class TempDir {

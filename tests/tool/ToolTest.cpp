@@ -23,13 +23,6 @@ using test::RunQk;
 using test::RunResult;
 using test::RunShell;
 
-Json LoadExpectation(const std::string& name) {
-    std::ifstream in(test::VectorsDir() + "/" + name + ".expect.json");
-    std::stringstream text;
-    text << in.rdbuf();
-    return test::ParseJson(text.str());
-}
-
 std::string Vector(const std::string& name) {
     return test::VectorsDir() + "/" + name + ".qk1";
 }
@@ -121,7 +114,7 @@ TEST_F(ToolTest, ListJsonParsesBackToTheTable) {
         ASSERT_EQ(r.status, 0) << r.err;
         const Json doc = test::ParseJson(r.out);
         const Json& archive = doc["archives"][0];
-        const Json expect = LoadExpectation(name);
+        const Json expect = test::LoadVectorExpectation(name);
         EXPECT_TRUE(archive["ok"].boolean);
         EXPECT_EQ(archive["large_model"].boolean, expect["header"]["large_model"].boolean);
         EXPECT_EQ(archive["insert_inner"].boolean, expect["header"]["insert_inner"].boolean);
@@ -199,7 +192,7 @@ TEST_F(ToolTest, ExtractAGlobWithDates) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");  // no progress bar without a terminal
     EXPECT_EQ(r.out, "  out/readme.txt\n  out/notes.txt\n");
-    const Json expect = LoadExpectation("basic");
+    const Json expect = test::LoadVectorExpectation("basic");
     EXPECT_EQ(FileSha(Path("out/readme.txt")), expect["entries_decoded"][0]["sha256"].text);
     EXPECT_EQ(FileSha(Path("out/notes.txt")), expect["entries_decoded"][1]["sha256"].text);
     EXPECT_FALSE(fs::exists(Path("out/data.bin")));
@@ -223,7 +216,8 @@ TEST_F(ToolTest, ExtractIntoTheCurrentFolderWithShiftJisNames) {
 TEST_F(ToolTest, ExtractPoliciesForExistingFiles) {
     const std::string archive = "'" + Vector("basic") + "' notes.txt";
     const std::string notes = Path("notes.txt");
-    const std::string fresh = LoadExpectation("basic")["entries_decoded"][1]["sha256"].text;
+    const std::string fresh =
+        test::LoadVectorExpectation("basic")["entries_decoded"][1]["sha256"].text;
     auto reset = [&] { WriteText(notes, "mine"); };
 
     reset();
@@ -304,7 +298,7 @@ TEST_F(ToolTest, ProgressBarOnlyOnATerminal) {
 // ---------------------------------------------------------------- qk p
 
 TEST_F(ToolTest, PrintPipesEntriesIntoAChecksum) {
-    const Json expect = LoadExpectation("basic");
+    const Json expect = test::LoadVectorExpectation("basic");
     RunResult r = RunShell(
         work_.path(), "\"$QK\" p '" + Vector("basic") + "' data.bin | sha256sum | cut -d' ' -f1");
     EXPECT_EQ(r.out, expect["entries_decoded"][2]["sha256"].text + "\n");
