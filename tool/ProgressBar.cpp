@@ -30,12 +30,14 @@ void ProgressBar::Update(std::int64_t done, std::string_view label) {
     const int cells = 20;
     const int full = std::clamp(static_cast<int>(share * cells), 0, cells);
     const double elapsed = now - start_;
-    std::string line = "\r" + std::string(1, ' ');
+    std::string line = "\r ";
     char percent[8];
     std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(share * 100));
     line += percent;
-    line += " [" + std::string(static_cast<std::size_t>(full), '#') +
-            std::string(static_cast<std::size_t>(cells - full), ' ') + "] ";
+    line += " [";
+    line.append(static_cast<std::size_t>(full), '#');
+    line.append(static_cast<std::size_t>(cells - full), ' ');
+    line += "] ";
     line += HumanBytes(static_cast<double>(done));
     if (elapsed > 0.05) line += "  " + HumanBytes(static_cast<double>(done) / elapsed) + "/s";
     line += "  ";
