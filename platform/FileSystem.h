@@ -64,7 +64,10 @@ std::string ProgramFilePath();
 // A file being written that replaces its target only when complete: the bytes
 // go to a temporary file beside the target, and Commit renames it over the
 // target. Destroying an uncommitted OutputFileWriter removes the temporary, so
-// a failed write leaves any old file untouched.
+// a failed write leaves any old file untouched. On POSIX systems a target that
+// does not exist yet is created under its own name at once (there is nothing
+// to keep, and the rename is saved); uncommitted, it is removed again. A
+// target that is a folder cannot be created.
 class OutputFileWriter {
   public:
     OutputFileWriter() = default;
@@ -82,8 +85,14 @@ class OutputFileWriter {
 
   private:
     void Discard();
+#ifdef _WIN32
     std::FILE* file_ = nullptr;
+#else
+    int descriptor_ = -1;
+#endif
     std::string target_;
+    // The file being written, a temporary beside the target or (new on POSIX)
+    // the target itself; removed unless committed.
     std::string temporary_;
 };
 

@@ -17,10 +17,28 @@ namespace qk::platform {
 namespace {
 
 // mkstemp creates 0600; an extracted file gets the usual 0666 less the umask.
+// The mask is read once: reading it means setting it, which is no step to
+// repeat for every file (nor one that other threads should see).
 mode_t CurrentUmask() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    static const mode_t mask = [] {
+        const mode_t value = ::umask(0);
+        ::umask(value);
+        return value;
+    }();
     return mask;
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::int64_t count) {
+    while (count > 0) {
+        const std::size_t chunk =
+            count > (1 << 30) ? std::size_t{1} << 30 : static_cast<std::size_t>(count);
+        const ssize_t written = ::write(fd, data, chunk);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        count -= written;
+    }
+    return true;
 }
 
 }  // namespace
@@ -94,10 +112,22 @@ OutputFileWriter::~OutputFileWriter() {
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
     target_ = ToNativePath(target);
+    // A new target is written in place. O_EXCL never follows a link and
+    // never opens what exists, so an old file, a link or a folder at the
+    // target takes the way through a temporary below.
+    int fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        descriptor_ = fd;
+        temporary_ = target_;
+        return true;
+    }
+    if (errno != EEXIST) return false;
+    struct stat st;
+    if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
     // mkstemp needs a writable template; the temporary sits beside the target
     // so that the final rename stays on one file system.
     std::string pattern = target_ + ".qktmp-XXXXXX";
-    int fd = ::mkstemp(pattern.data());
+    fd = ::mkstemp(pattern.data());
     if (fd < 0 && errno == ENAMETOOLONG) {
         // A name close to the file system's limit has no room for the
         // suffix; the temporary then takes a short name of its own, as long
@@ -113,40 +143,32 @@ bool OutputFileWriter::Create(const std::string& target) {
     }
     if (fd < 0) return false;
     ::fchmod(fd, 0666 & ~CurrentUmask());
-    file_ = ::fdopen(fd, "wb");
-    if (!file_) {
-        ::close(fd);
-        ::unlink(pattern.c_str());
-        return false;
-    }
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    descriptor_ = fd;
     temporary_ = pattern;
     return true;
 }
 
 std::int64_t OutputFileWriter::Write(const void* data, std::int64_t count) {
-    if (!file_) return 0;
-    if (count == 0) return 0;
-    return static_cast<std::int64_t>(std::fwrite(data, 1, static_cast<std::size_t>(count), file_));
+    if (descriptor_ < 0 || count <= 0) return 0;
+    return WriteAll(descriptor_, static_cast<const std::uint8_t*>(data), count) ? count : 0;
 }
 
 bool OutputFileWriter::Commit() {
-    if (!file_) return false;
-    const bool flushed = std::fflush(file_) == 0;
-    const bool closed = std::fclose(file_) == 0;
-    file_ = nullptr;
-    if (!flushed || !closed || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
-        return false;
-    }
+    if (descriptor_ < 0) return false;
+    const bool closed = ::close(descriptor_) == 0;
+    descriptor_ = -1;
+    const bool placed =
+        closed && (temporary_ == target_ || ::rename(temporary_.c_str(), target_.c_str()) == 0);
+    if (!placed) ::unlink(temporary_.c_str());
     temporary_.clear();
-    return true;
+    return placed;
 }
 
 void OutputFileWriter::Discard() {
-    if (file_) {
-        std::fclose(file_);
-        file_ = nullptr;
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
     }
     if (!temporary_.empty()) {
         ::unlink(temporary_.c_str());

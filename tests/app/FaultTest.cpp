@@ -114,6 +114,14 @@ TEST_F(FaultTest, FileSizeLimitKeepsTheOldFile) {
     EXPECT_EQ(test::ReadFileBytes(Path("out/big.bin")), old);
     EXPECT_EQ(test::ReadFileBytes(Path("out/small.txt")), (Bytes{'s'}));
     EXPECT_EQ(Temporaries(Path("out")), 0);
+
+    // A new file is written under its own name; cut short, it is removed.
+    fs::create_directory(Path("fresh"));
+    const test::ProgramRun fresh = test::RunQkdec({"-y", "-dfresh", "a.qk1"}, settings);
+    EXPECT_EQ(fresh.exitCode, 2) << fresh.output;
+    EXPECT_FALSE(fs::exists(Path("fresh/big.bin")));
+    EXPECT_EQ(test::ReadFileBytes(Path("fresh/small.txt")), (Bytes{'s'}));
+    EXPECT_EQ(Temporaries(Path("fresh")), 0);
 }
 
 // ---------------------------------------------------------------------------
