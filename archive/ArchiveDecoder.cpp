@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include "archive/ArchiveDecoderTexts.h"
 #include "archive/MessageText.h"
@@ -13,6 +14,7 @@
 #include "archive/PathParts.h"
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
+#include "platform/Memory.h"
 
 namespace qk {
 
@@ -160,12 +162,34 @@ bool ArchiveDecoder::ReadTable() {
     return true;
 }
 
-// Entries whose target exists already, as a file or as a folder.
+// Entries whose target exists already, as a file or as a folder. Where '/'
+// is the only separator (it is never the second byte of a character), a
+// folder that is missing answers for every name below it, so extracting into
+// an empty folder asks the file system once per folder, not once per entry.
 int ArchiveDecoder::CountExistingTargets() const {
     const NameList& names = reader_.entries().names;
+    std::unordered_map<std::string, bool> folders;  // path -> is an existing folder
+    const std::function<bool(const std::string&)> isFolder = [&](const std::string& path) {
+        const auto known = folders.find(path);
+        if (known != folders.end()) return known->second;
+        const std::size_t slash = path.rfind('/');
+        const bool parentIsFolder = slash == std::string::npos || slash < outputDir_->size() ||
+                                    isFolder(path.substr(0, slash));
+        const bool result = parentIsFolder && platform::QueryFile(path).isDirectory;
+        folders.emplace(path, result);
+        return result;
+    };
     int count = 0;
     for (int i = 0; i < names.Count(); ++i) {
-        if (platform::QueryFile(*outputDir_ + names.Item(i)).exists) ++count;
+        const std::string target = *outputDir_ + names.Item(i);
+        if (platform::kSeparator == '/') {
+            const std::size_t slash = target.rfind('/');
+            if (slash != std::string::npos && slash >= outputDir_->size() &&
+                !isFolder(target.substr(0, slash))) {
+                continue;
+            }
+        }
+        if (platform::QueryFile(target).exists) ++count;
     }
     return count;
 }
@@ -181,9 +205,9 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
 
     // One buffer of the largest entry's size holds every batch.
     const std::int32_t largest = entries.largestSize;
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
-                                               std::uint8_t[largest > 0 ? largest : 1]);
-    if (!buffer) return Fail(MessageText(texts::kNoMemory, NumberText(largest).c_str()).str());
+    const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
+    if (!buffer.valid())
+        return Fail(MessageText(texts::kNoMemory, NumberText(largest).c_str()).str());
 
     const PathParts archiveParts(archivePath);
     std::int64_t archiveSize = platform::FileSizeOf(reader_.file());
@@ -296,21 +320,28 @@ ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const s
                              .str());
 
     const PathParts target(*outputDir_, name);
+    const bool folderReady = !readyFolder_.empty() && target.directory == readyFolder_;
     // A link standing in the output folder could lead the entry anywhere.
-    if (const std::optional<std::string> link = LinkBelowOutput(target.full)) {
-        Fail(MessageText(texts::kLinkInPath, ShownName(*link).c_str()).str());
-        return EntryStep::kStop;
+    if (!folderReady) {
+        if (const std::optional<std::string> link = LinkBelowOutput(target.full)) {
+            Fail(MessageText(texts::kLinkInPath, ShownName(*link).c_str()).str());
+            return EntryStep::kStop;
+        }
     }
     // The later entry of a name wins, as it always did, but not silently.
     if (!written_.insert(SameFileKey(name)).second) {
         interaction_->Information(
             MessageText(texts::kDuplicateName, ShownName(name).c_str()).str());
     }
-    if (!MakeDirectories(target.directory)) return EntryStep::kStop;
+    if (!folderReady) {
+        readyFolder_.clear();
+        if (!MakeDirectories(target.directory)) return EntryStep::kStop;
+        readyFolder_ = target.directory;
+    }
 
-    // A folder of the entry's name cannot be replaced by the file.
+    // Create refuses a folder of the entry's name: it cannot become a file.
     platform::OutputFileWriter file;
-    if (platform::QueryFile(target.full).isDirectory || !file.Create(target.full)) {
+    if (!file.Create(target.full)) {
         Fail(MessageText(texts::kCreateFailed, ShownName(target.full).c_str()).str());
         return EntryStep::kStop;
     }

@@ -83,6 +83,9 @@ class ArchiveDecoder {
     bool mismatch_ = false;
     // The names written so far, to notice an entry that overwrites an earlier one.
     std::unordered_set<std::string> written_;
+    // The folder of the entry written last, checked for links and made then.
+    // Entries come folder by folder, so most find their folder ready.
+    std::string readyFolder_;
 };
 
 }  // namespace qk

@@ -206,6 +206,41 @@ TEST_F(ArchiveDecoderTest, ExistingTargetsAreAskedAbout) {
               "Message ファイル(" + out_ + "empty)が出力(fopen)できません。\n処理を中止します。");
 }
 
+TEST_F(ArchiveDecoderTest, ExistingTargetsAreCountedThroughNestedFolders) {
+    Write({{"a/b/c.txt", 0, {'c'}},
+           {"a/b/d.txt", 0, {'d'}},
+           {"a/x/y.txt", 0, {'y'}},
+           {"f/g.txt", 0, {'g'}},
+           {"top.txt", 0, {'t'}},
+           {"a/b/e/h.txt", 0, {'h'}}});
+    fs::create_directories(Path("out/a/b/e"));
+    test::WriteFileBytes(Path("out/a/b/d.txt"), {'o'});
+    test::WriteFileBytes(Path("out/a/b/e/h.txt"), {'o'});
+    test::WriteFileBytes(Path("out/top.txt"), {'o'});
+    test::WriteFileBytes(Path("out/f"), {'o'});  // a file where a folder would be
+
+    interaction_.answers = {1, 1};
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(interaction_.log.front(),
+              "Question ファイル(3 file)が既に存在します。\n上書きしますか？");
+
+    // Entries of one folder apart from each other all land in it.
+    fs::remove_all(Path("out"));
+    fs::create_directory(Path("out"));
+    Write({{"a/1", 0, {'1'}},
+           {"b/1", 0, {'2'}},
+           {"a/2", 0, {'3'}},
+           {"a/c/1", 0, {'4'}},
+           {"a/3", 0, {'5'}}});
+    interaction_.log.clear();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(test::ReadFileBytes(Path("out/a/1")), Bytes{'1'});
+    EXPECT_EQ(test::ReadFileBytes(Path("out/b/1")), Bytes{'2'});
+    EXPECT_EQ(test::ReadFileBytes(Path("out/a/2")), Bytes{'3'});
+    EXPECT_EQ(test::ReadFileBytes(Path("out/a/c/1")), Bytes{'4'});
+    EXPECT_EQ(test::ReadFileBytes(Path("out/a/3")), Bytes{'5'});
+}
+
 TEST_F(ArchiveDecoderTest, ComparisonOfAFolderAndOfEqualFiles) {
     Write(Tree());
     fs::create_directory(Path("out"));
