@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "platform/Memory.h"
+
 namespace qk {
 
 ArchiveReader::Status ArchiveReader::FromDecodeResult(int result) {
@@ -101,9 +103,8 @@ ArchiveReader::Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_
 ArchiveReader::Status ArchiveReader::ForEachEntry(
     const std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>& visit) {
     const std::int32_t largest = entries_.largestSize;
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
-                                               std::uint8_t[largest > 0 ? largest : 1]);
-    if (!buffer) return Status::kNoMemory;
+    const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
+    if (!buffer.valid()) return Status::kNoMemory;
     for (const Batch& batch : batches()) {
         const Status status = DecodeBatch(batch, buffer.get());
         if (status != Status::kOk) return status;

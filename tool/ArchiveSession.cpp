@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/Memory.h"
 #include "tool/EntryPath.h"
 #include "tool/Output.h"
 #include "tool/PasswordPrompt.h"
@@ -93,9 +94,8 @@ std::int64_t ArchiveSession::TotalSize() const {
 Status ArchiveSession::Walk(const Visit& visit, const std::function<void(std::int64_t)>& progress,
                             std::int32_t last) {
     const std::int32_t largest = entries().largestSize;
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
-                                               std::uint8_t[largest > 0 ? largest : 1]);
-    if (!buffer) return Status::kNoMemory;
+    const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
+    if (!buffer.valid()) return Status::kNoMemory;
     constexpr std::int32_t kStep = 1 << 18;
     std::int64_t done = 0;
     for (const Batch& batch : reader_.batches()) {

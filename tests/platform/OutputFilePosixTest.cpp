@@ -1,0 +1,108 @@
+// Writing output files on POSIX systems: a new file in place, an old one
+// replaced only when the new one is complete, and what is left after a
+// failure. Also the large blocks that batches are decoded into.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "platform/FileSystem.h"
+#include "platform/Memory.h"
+#include "support/TestSupport.h"
+
+namespace qk::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+class OutputFileTest : public testing::Test {
+  protected:
+    std::string Path(const std::string& name) const { return dir_.path() + "/" + name; }
+    std::size_t FileCount() const {
+        return static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()));
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(OutputFileTest, NewFileIsWrittenInPlaceAndRemovedUnlessCommitted) {
+    {
+        OutputFileWriter file;
+        ASSERT_TRUE(file.Create(Path("new.txt")));
+        EXPECT_EQ(file.Write("abc", 3), 3);
+        EXPECT_TRUE(fs::exists(Path("new.txt")));
+        EXPECT_EQ(FileCount(), 1u);  // no temporary beside it
+    }
+    EXPECT_FALSE(fs::exists(Path("new.txt")));
+
+    OutputFileWriter file;
+    ASSERT_TRUE(file.Create(Path("new.txt")));
+    EXPECT_EQ(file.Write("abc", 3), 3);
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(test::ReadFileBytes(Path("new.txt")), (Bytes{'a', 'b', 'c'}));
+    // The usual permissions: 0666 less the umask, as for the temporary's way.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st;
+    ASSERT_EQ(::stat(Path("new.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST_F(OutputFileTest, OldFileStaysUntilTheNewOneIsComplete) {
+    test::WriteFileBytes(Path("old.txt"), {'o', 'l', 'd'});
+    {
+        OutputFileWriter file;
+        ASSERT_TRUE(file.Create(Path("old.txt")));
+        EXPECT_EQ(file.Write("new", 3), 3);
+        EXPECT_EQ(test::ReadFileBytes(Path("old.txt")), (Bytes{'o', 'l', 'd'}));
+    }
+    EXPECT_EQ(test::ReadFileBytes(Path("old.txt")), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(FileCount(), 1u);
+
+    OutputFileWriter file;
+    ASSERT_TRUE(file.Create(Path("old.txt")));
+    EXPECT_EQ(file.Write("new", 3), 3);
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(test::ReadFileBytes(Path("old.txt")), (Bytes{'n', 'e', 'w'}));
+    EXPECT_EQ(FileCount(), 1u);
+}
+
+TEST_F(OutputFileTest, LinksAndFoldersAtTheTarget) {
+    // A link, even one to nowhere, is replaced and never written through.
+    test::WriteFileBytes(Path("elsewhere"), {'e'});
+    fs::create_symlink(Path("elsewhere"), Path("link"));
+    fs::create_symlink(Path("nowhere"), Path("dangling"));
+    for (const char* name : {"link", "dangling"}) {
+        OutputFileWriter file;
+        ASSERT_TRUE(file.Create(Path(name)));
+        EXPECT_EQ(file.Write("x", 1), 1);
+        ASSERT_TRUE(file.Commit());
+        EXPECT_FALSE(fs::is_symlink(Path(name))) << name;
+        EXPECT_EQ(test::ReadFileBytes(Path(name)), Bytes{'x'});
+    }
+    EXPECT_EQ(test::ReadFileBytes(Path("elsewhere")), Bytes{'e'});
+    EXPECT_FALSE(fs::exists(Path("nowhere")));
+
+    // A folder cannot become a file.
+    fs::create_directory(Path("folder"));
+    OutputFileWriter file;
+    EXPECT_FALSE(file.Create(Path("folder")));
+    EXPECT_TRUE(fs::is_directory(Path("folder")));
+    EXPECT_FALSE(file.Commit());
+}
+
+TEST(LargeBlockTest, EveryByteOfSmallAndLargeBlocksIsUsable) {
+    for (std::size_t size : {std::size_t{0}, std::size_t{1000}, (std::size_t{9} << 20) + 3}) {
+        const LargeBlock block(size);
+        ASSERT_TRUE(block.valid()) << size;
+        const std::size_t usable = size ? size : 1;
+        block.get()[0] = 1;
+        block.get()[usable / 2] = 2;
+        block.get()[usable - 1] = 3;
+        EXPECT_EQ(block.get()[usable - 1], 3);
+    }
+}
+
+}  // namespace
+}  // namespace qk::platform
