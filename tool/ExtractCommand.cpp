@@ -1,12 +1,14 @@
 // qk x: entries to files under the output folder.
 //
 // Every name is checked before anything is written for it: it must stay
-// inside the output folder (no absolute name, drive letter or ".."), and no
-// folder on the way may be a symbolic link, so a link planted by an earlier
-// entry or already on disk cannot lead a file elsewhere. A file replaces its
-// target only once it is complete (platform::OutputFileWriter), and the
-// replacement puts a new file in the place of a link instead of writing
-// through it.
+// inside the output folder (no absolute name, drive letter or ".."), on
+// Windows it must be a plain file name there (no device name, ':', forbidden
+// character or trailing dot or blank), and no folder on the way may be a
+// symbolic link, so a link planted by an earlier entry or already on disk
+// cannot lead a file elsewhere. A file replaces its target only once it is
+// complete (platform::OutputFileWriter), and the replacement puts a new file
+// in the place of a link instead of writing through it.
+#include "archive/PathParts.h"
 #include "platform/Console.h"
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
@@ -103,8 +105,14 @@ std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed) {
     }
     std::string path = outputDir_;
     for (std::size_t k = 0; k < components.size(); ++k) {
+        const std::string part = codec_.ToFileName(components[k]);
+        // A device name, a ':' (a stream of another file) or a trailing dot
+        // would put the bytes somewhere else than the name says.
+        if (kWindowsNames && UnfitForWindows(part)) {
+            return refuse("not extracted: a name Windows cannot give a file");
+        }
         path += platform::kSeparator;
-        path += codec_.ToFileName(components[k]);
+        path += part;
         const EntryKind kind = platform::QueryEntryKind(path);
         if (k + 1 == components.size()) {
             if (kind == EntryKind::kDirectory) return refuse("a folder of that name is in the way");

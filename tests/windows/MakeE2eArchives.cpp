@@ -184,6 +184,13 @@ int Run(const std::string& folder) {
     sjisPassword.largeModel = true;
     if (!WriteCase(folder, "password_sjis", SjisEntries(), sjisPassword)) return 1;
 
+    // Names that Windows would take for a device, a stream or another name.
+    const std::vector<FixtureEntry> unfit = {{"ok.txt", 946684800u, Text(5, 100)},
+                                             {"docs/CON.txt", 946684800u, Text(6, 100)},
+                                             {"a:b.txt", 946684800u, Text(7, 100)},
+                                             {"dot.", 946684800u, Text(8, 100)}};
+    if (!WriteCase(folder, "unfit", unfit, plain)) return 1;
+
     // The self-extracting case: the shell puts program, archive and trailer
     // together as "copy /b" does.
     Bytes sfx;

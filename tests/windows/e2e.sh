@@ -252,6 +252,21 @@ if [ -f "$qk" ]; then
         [ "$(stat -c %Y "$dir/out/tree/日本語/ソフト/表示.txt" "$dir/out/tree/ﾊﾝｶｸ/part.bin" | tr '\n' ' ')" = "1234567890 1500000000 " ]
 fi
 
+## Names Windows would read as something else: qkdec.exe refuses the
+## archive before writing anything, qk.exe x leaves those entries out.
+fresh unfit unfit.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -y -dout unfit.qk1
+expect "unfit names: qkdec.exe stops with 2" [ "$rc" = 2 ]
+expect "unfit names: qkdec.exe writes nothing" [ -z "$(ls -A "$dir/out")" ]
+if [ -f "$qk" ]; then
+    run "$dir" "" "$qk" x -q -o out2 unfit.qk1
+    expect "unfit names: qk.exe x fails" [ "$rc" != 0 ]
+    expect "unfit names: qk.exe x says why" grep -q "a name Windows cannot give a file" "$dir/err.txt"
+    expect "unfit names: qk.exe x writes the fit entry only" \
+        [ "$(cd "$dir/out2" && find . -type f | sort | tr '\n' ' ')" = "./ok.txt " ]
+fi
+
 ## At a console: a pseudo-terminal gives the program a Wine console, so the
 ## password is read key by key with _getch and text goes through the console
 ## API. The screen arrives here in UTF-8, whatever the console's code page.
