@@ -300,6 +300,7 @@ int ArchiveDecoder::Failed() {
 // ===========================================================================
 
 int ArchiveDecoder::Extract(const std::string& archivePath) {
+    folder_.Close();  // an earlier run's folder is no folder of this one
     const int result = ProcessEntries(
         archivePath, texts::kOutDir, false,
         [this](std::int32_t index, const std::uint8_t* data) { return WriteEntry(index, data); });
@@ -320,7 +321,8 @@ ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const s
                              .str());
 
     const PathParts target(*outputDir_, name);
-    const bool folderReady = !readyFolder_.empty() && target.directory == readyFolder_;
+    const PathParts inFolder(name);  // the entry's folders and file name below the output folder
+    const bool folderReady = folder_.valid() && inFolder.directory == readyFolder_;
     // A link standing in the output folder could lead the entry anywhere.
     if (!folderReady) {
         if (const std::optional<std::string> link = LinkBelowOutput(target.full)) {
@@ -334,14 +336,21 @@ ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const s
             MessageText(texts::kDuplicateName, ShownName(name).c_str()).str());
     }
     if (!folderReady) {
-        readyFolder_.clear();
+        folder_.Close();
         if (!MakeDirectories(target.directory)) return EntryStep::kStop;
-        readyFolder_ = target.directory;
+        // Opened folder by folder without following a link: a link put in
+        // place of a folder after the check above is refused here, and the
+        // files are made in the folder opened, whatever happens to its path.
+        if (!folder_.Open(*outputDir_, inFolder.directory)) {
+            Fail(MessageText(texts::kCreateFailed, ShownName(target.full).c_str()).str());
+            return EntryStep::kStop;
+        }
+        readyFolder_ = inFolder.directory;
     }
 
     // Create refuses a folder of the entry's name: it cannot become a file.
     platform::OutputFileWriter file;
-    if (!file.Create(target.full)) {
+    if (!file.Create(folder_, inFolder.name)) {
         Fail(MessageText(texts::kCreateFailed, ShownName(target.full).c_str()).str());
         return EntryStep::kStop;
     }
@@ -349,7 +358,7 @@ ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const s
         Fail(MessageText(texts::kWriteFailed, ShownName(target.full).c_str()).str());
         return EntryStep::kStop;
     }
-    if (!platform::SetFileTime(target.full, entries.times[index])) {
+    if (!folder_.SetFileTime(inFolder.name, entries.times[index])) {
         interaction_->Information(
             MessageText(texts::kUtimeFailed, ShownName(target.full).c_str()).str());
     }

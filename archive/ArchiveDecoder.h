@@ -12,6 +12,7 @@
 
 #include "app/Interaction.h"
 #include "archive/ArchiveReader.h"
+#include "platform/FileSystem.h"
 
 namespace qk {
 
@@ -83,9 +84,11 @@ class ArchiveDecoder {
     bool mismatch_ = false;
     // The names written so far, to notice an entry that overwrites an earlier one.
     std::unordered_set<std::string> written_;
-    // The folder of the entry written last, checked for links and made then.
-    // Entries come folder by folder, so most find their folder ready.
+    // The folder (below the output folder) of the entry written last, checked
+    // for links, made and opened then, while folder_ is valid. Entries come
+    // folder by folder, so most find it ready.
     std::string readyFolder_;
+    platform::OutputFolder folder_;
 };
 
 }  // namespace qk

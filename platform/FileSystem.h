@@ -61,6 +61,38 @@ ClockTime Now();
 // Empty when it cannot be found.
 std::string ProgramFilePath();
 
+// An open folder below the output folder. Files are made in it by name, so
+// whatever becomes of the path that led to it afterwards (a folder on the way
+// replaced by a symbolic link) cannot send them elsewhere. On POSIX systems
+// it holds the folder open; on Windows it keeps the path.
+class OutputFolder {
+  public:
+    OutputFolder() = default;
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // Opens `root` (empty: the current folder) as it is, a link too, then
+    // each folder of `relative` below it without following a link. False
+    // when one is missing, no folder or a link.
+    bool Open(const std::string& root, const std::string& relative);
+    void Close();
+    bool valid() const;
+
+    // Sets access and modification time of the file `name` in the folder,
+    // a link at that name itself and not what it leads to.
+    bool SetFileTime(const std::string& name, std::uint32_t time) const;
+
+  private:
+    friend class OutputFileWriter;
+#ifdef _WIN32
+    std::string path_;  // with its closing separator; empty when closed
+    bool open_ = false;
+#else
+    int descriptor_ = -1;
+#endif
+};
+
 // A file being written that replaces its target only when complete: the bytes
 // go to a temporary file beside the target, and Commit renames it over the
 // target. Destroying an uncommitted OutputFileWriter removes the temporary, so
@@ -75,8 +107,11 @@ class OutputFileWriter {
     OutputFileWriter(const OutputFileWriter&) = delete;
     OutputFileWriter& operator=(const OutputFileWriter&) = delete;
 
-    // Creates the temporary for `target`. False when it cannot be created.
+    // Creates the file for `target`. False when it cannot be created.
     bool Create(const std::string& target);
+    // Creates the file for `name` (one name, no folders) in `folder`, which
+    // must stay open until the writer is done.
+    bool Create(const OutputFolder& folder, const std::string& name);
     // Writes `count` bytes; returns the number written.
     std::int64_t Write(const void* data, std::int64_t count);
     // Closes the file and puts it in place of the target. False on failure
@@ -88,7 +123,9 @@ class OutputFileWriter {
 #ifdef _WIN32
     std::FILE* file_ = nullptr;
 #else
+    bool CreateAt(int folder, std::string target);
     int descriptor_ = -1;
+    int folder_ = -1;  // the folder the names below are relative to (or AT_FDCWD)
 #endif
     std::string target_;
     // The file being written, a temporary beside the target or (new on POSIX)

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -105,47 +106,154 @@ std::string ProgramFilePath() {
     return FromNative(std::string(buffer, static_cast<std::size_t>(n)));
 }
 
+// ---------------------------------------------------------------------------
+// Output folders
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A folder opened only to name files in it: O_PATH needs no read permission
+// on the folder, so a folder that may be written but not listed still works.
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+}  // namespace
+
+OutputFolder::~OutputFolder() {
+    Close();
+}
+
+void OutputFolder::Close() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+    descriptor_ = -1;
+}
+
+bool OutputFolder::valid() const {
+    return descriptor_ >= 0;
+}
+
+bool OutputFolder::Open(const std::string& root, const std::string& relative) {
+    Close();
+    int fd = ::open(root.empty() ? "." : ToNativePath(root).c_str(), kFolderFlags);
+    if (fd < 0) return false;
+    // Split where the file system splits: at every '/' of the native form.
+    const std::string path = ToNativePath(relative);
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string component = path.substr(start, end - start);
+        start = end + 1;
+        if (component.empty() || component == ".") continue;
+        const int next = ::openat(fd, component.c_str(), kFolderFlags | O_NOFOLLOW);
+        ::close(fd);
+        if (next < 0) return false;
+        fd = next;
+    }
+    descriptor_ = fd;
+    return true;
+}
+
+bool OutputFolder::SetFileTime(const std::string& name, std::uint32_t time) const {
+    if (descriptor_ < 0) return false;
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(time);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return ::utimensat(descriptor_, ToNativePath(name).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Output files
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Opens a new file `name` in `folder` under a name of `prefix` and six
+// characters that no file has; the name is returned in `name`.
+int CreateTemporary(int folder, const std::string& prefix, std::string& name) {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t seed =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    seed ^= static_cast<std::uint64_t>(::getpid()) << 32;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::uint64_t x = seed + 0x9E3779B97F4A7C15ull * ++counter;
+        name = prefix;
+        for (int i = 0; i < 6; ++i) {
+            x ^= x >> 29;
+            x *= 0xBF58476D1CE4E5B9ull;
+            name += kChars[(x >> 40) % 62];
+        }
+        const int fd =
+            ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
 OutputFileWriter::~OutputFileWriter() {
     Discard();
 }
 
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
-    target_ = ToNativePath(target);
+    return CreateAt(AT_FDCWD, ToNativePath(target));
+}
+
+bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& name) {
+    Discard();
+    const std::string native = ToNativePath(name);
+    // One name: a '/' would lead through folders that were never checked.
+    if (!folder.valid() || native.empty() || native.find('/') != std::string::npos) return false;
+    return CreateAt(folder.descriptor_, native);
+}
+
+// `target` is native and relative to `folder`.
+bool OutputFileWriter::CreateAt(int folder, std::string target) {
     // A new target is written in place. O_EXCL never follows a link and
     // never opens what exists, so an old file, a link or a folder at the
     // target takes the way through a temporary below.
-    int fd = ::open(target_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = ::openat(folder, target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
         descriptor_ = fd;
+        folder_ = folder;
+        target_ = target;
         temporary_ = target_;
         return true;
     }
     if (errno != EEXIST) return false;
     struct stat st;
-    if (::stat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-    // mkstemp needs a writable template; the temporary sits beside the target
-    // so that the final rename stays on one file system.
-    std::string pattern = target_ + ".qktmp-XXXXXX";
-    fd = ::mkstemp(pattern.data());
+    if (::fstatat(folder, target.c_str(), &st, 0) == 0 && S_ISDIR(st.st_mode)) return false;
+    // The temporary sits beside the target so that the final rename stays on
+    // one file system.
+    std::string temporary;
+    fd = CreateTemporary(folder, target + ".qktmp-", temporary);
     if (fd < 0 && errno == ENAMETOOLONG) {
         // A name close to the file system's limit has no room for the
         // suffix; the temporary then takes a short name of its own, as long
         // as the target's own name fits (otherwise it could never be put in
         // place, and the target cannot be created at all).
-        const std::size_t slash = target_.rfind('/');
-        const std::string folder = target_.substr(0, slash == std::string::npos ? 0 : slash + 1);
-        const long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-        if (nameMax > 0 && target_.size() - folder.size() <= static_cast<std::size_t>(nameMax)) {
-            pattern = folder + ".qktmp-XXXXXX";
-            fd = ::mkstemp(pattern.data());
+        const std::size_t slash = target.rfind('/');
+        const std::string dir = target.substr(0, slash == std::string::npos ? 0 : slash + 1);
+        long nameMax = NAME_MAX;
+        if (folder == AT_FDCWD) nameMax = ::pathconf(dir.empty() ? "." : dir.c_str(), _PC_NAME_MAX);
+        if (nameMax > 0 && target.size() - dir.size() <= static_cast<std::size_t>(nameMax)) {
+            fd = CreateTemporary(folder, dir + ".qktmp-", temporary);
         }
     }
     if (fd < 0) return false;
     ::fchmod(fd, 0666 & ~CurrentUmask());
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     descriptor_ = fd;
-    temporary_ = pattern;
+    folder_ = folder;
+    target_ = target;
+    temporary_ = temporary;
     return true;
 }
 
@@ -159,8 +267,9 @@ bool OutputFileWriter::Commit() {
     const bool closed = ::close(descriptor_) == 0;
     descriptor_ = -1;
     const bool placed =
-        closed && (temporary_ == target_ || ::rename(temporary_.c_str(), target_.c_str()) == 0);
-    if (!placed) ::unlink(temporary_.c_str());
+        closed && (temporary_ == target_ ||
+                   ::renameat(folder_, temporary_.c_str(), folder_, target_.c_str()) == 0);
+    if (!placed) ::unlinkat(folder_, temporary_.c_str(), 0);
     temporary_.clear();
     return placed;
 }
@@ -171,7 +280,7 @@ void OutputFileWriter::Discard() {
         descriptor_ = -1;
     }
     if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+        ::unlinkat(folder_, temporary_.c_str(), 0);
         temporary_.clear();
     }
 }

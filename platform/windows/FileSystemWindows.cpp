@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cwchar>
 
+#include "platform/Directory.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "platform/windows/WideText.h"
@@ -173,6 +174,53 @@ OutputFileWriter::~OutputFileWriter() {
 // The temporary is created as the format's writer creates its output files:
 // generic write, no sharing, replacing whatever has that name, normal
 // attributes. The stdio stream over its handle does the writing.
+OutputFolder::~OutputFolder() {
+    Close();
+}
+
+void OutputFolder::Close() {
+    path_.clear();
+    open_ = false;
+}
+
+bool OutputFolder::valid() const {
+    return open_;
+}
+
+// Windows gives no handle to make files relative to, so the folder is kept
+// as its path, checked here: no link on the way below the root (every byte
+// that may be a separator ends a folder to check), and a folder at the end.
+bool OutputFolder::Open(const std::string& root, const std::string& relative) {
+    Close();
+    for (std::size_t p = 0; p < relative.size(); ++p) {
+        if (relative[p] != '/' && relative[p] != '\\') continue;
+        if (QueryEntryKind(root + relative.substr(0, p)) == EntryKind::kSymbolicLink) return false;
+    }
+    std::string path = root + relative;
+    if (!path.empty() && QueryEntryKind(path) == EntryKind::kSymbolicLink && !relative.empty()) {
+        return false;
+    }
+    if (!path.empty() && !QueryFile(path).isDirectory) return false;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    path_ = path;
+    open_ = true;
+    return true;
+}
+
+bool OutputFolder::SetFileTime(const std::string& name, std::uint32_t time) const {
+    return open_ && platform::SetFileTime(path_ + name, time);
+}
+
+bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& name) {
+    Discard();
+    const std::wstring wide = NameToWide(name);
+    if (!folder.valid() || wide.empty()) return false;
+    for (wchar_t c : wide) {
+        if (IsSlash(c)) return false;
+    }
+    return Create(folder.path_ + name);
+}
+
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
     const std::wstring wideTarget = NameToWide(target);

@@ -92,6 +92,62 @@ TEST_F(OutputFileTest, LinksAndFoldersAtTheTarget) {
     EXPECT_FALSE(file.Commit());
 }
 
+TEST_F(OutputFileTest, FolderIsOpenedWithoutLinksAndKeptWhateverHappensToItsPath) {
+    fs::create_directories(Path("root/sub/deep"));
+    fs::create_directory(Path("elsewhere"));
+    fs::create_symlink(Path("root"), Path("rootlink"));
+    fs::create_symlink(Path("elsewhere"), Path("root/link"));
+
+    OutputFolder folder;
+    // The root may be a link; a folder below it may not, nor a missing one.
+    EXPECT_TRUE(folder.Open(Path("rootlink/"), "sub/deep/"));
+    EXPECT_FALSE(folder.Open(Path("root/"), "link/"));
+    EXPECT_FALSE(folder.valid());
+    EXPECT_FALSE(folder.Open(Path("root/"), "missing/"));
+
+    // The path is swapped for a link after the folder was opened: the file
+    // still lands in the folder opened, nothing in the link's target.
+    ASSERT_TRUE(folder.Open(Path("root/"), "sub/"));
+    fs::rename(Path("root/sub"), Path("root/moved"));
+    fs::create_symlink(Path("elsewhere"), Path("root/sub"));
+    OutputFileWriter file;
+    ASSERT_TRUE(file.Create(folder, "a.txt"));
+    EXPECT_EQ(file.Write("a", 1), 1);
+    ASSERT_TRUE(file.Commit());
+    EXPECT_TRUE(folder.SetFileTime("a.txt", 1000000000u));
+    EXPECT_EQ(test::ReadFileBytes(Path("root/moved/a.txt")), Bytes{'a'});
+    EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
+    struct stat st;
+    ASSERT_EQ(::stat(Path("root/moved/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+
+    // One name only: a separator would lead through folders never checked.
+    OutputFileWriter nested;
+    EXPECT_FALSE(nested.Create(folder, "deep/b.txt"));
+    EXPECT_FALSE(nested.Create(folder, ""));
+
+    // The time of a link at the name is the link's own.
+    fs::create_symlink(Path("elsewhere"), Path("root/moved/timelink"));
+    ASSERT_EQ(::stat(Path("elsewhere").c_str(), &st), 0);
+    const time_t before = st.st_mtime;
+    EXPECT_TRUE(folder.SetFileTime("timelink", 1000000000u));
+    ASSERT_EQ(::stat(Path("elsewhere").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, before);
+}
+
+TEST_F(OutputFileTest, FolderThatMayBeWrittenButNotListed) {
+    fs::create_directory(Path("dropbox"));
+    fs::permissions(Path("dropbox"), fs::perms::owner_write | fs::perms::owner_exec);
+    OutputFolder folder;
+    ASSERT_TRUE(folder.Open(Path(""), "dropbox/"));
+    OutputFileWriter file;
+    ASSERT_TRUE(file.Create(folder, "in.txt"));
+    EXPECT_EQ(file.Write("x", 1), 1);
+    EXPECT_TRUE(file.Commit());
+    fs::permissions(Path("dropbox"), fs::perms::owner_all);
+    EXPECT_EQ(test::ReadFileBytes(Path("dropbox/in.txt")), Bytes{'x'});
+}
+
 TEST(LargeBlockTest, EveryByteOfSmallAndLargeBlocksIsUsable) {
     for (std::size_t size : {std::size_t{0}, std::size_t{1000}, (std::size_t{9} << 20) + 3}) {
         const LargeBlock block(size);
