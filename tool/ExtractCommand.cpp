@@ -53,7 +53,8 @@ class Extractor {
 
   private:
     // The path to write entry i to, its folders made; empty to leave it out.
-    std::string Target(std::int32_t i, ProgressBar& bar, bool& failed);
+    // `leafStart` tells where the file's own name begins.
+    std::string Target(std::int32_t i, ProgressBar& bar, bool& failed, std::size_t& leafStart);
     ExistingPolicy Ask(const std::string& shown, ProgressBar& bar);
     // A written path for the user: under the current folder without "./".
     std::string Show(const std::string& path) const;
@@ -63,6 +64,9 @@ class Extractor {
     ArchiveSession& session_;
     std::string outputDir_;
     ExistingPolicy policy_;
+    // The folder of the file written last, opened, and its path.
+    platform::OutputFolder folder_;
+    std::string openFolder_;
 };
 
 std::string Extractor::Show(const std::string& path) const {
@@ -90,7 +94,8 @@ ExistingPolicy Extractor::Ask(const std::string& shown, ProgressBar& bar) {
     }
 }
 
-std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed) {
+std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed,
+                              std::size_t& leafStart) {
     const std::string shown = session_.DisplayName(i);
     auto refuse = [&](const std::string& why) {
         bar.Clear();
@@ -112,6 +117,7 @@ std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed) {
             return refuse("not extracted: a name Windows cannot give a file");
         }
         path += platform::kSeparator;
+        leafStart = path.size();
         path += part;
         const EntryKind kind = platform::QueryEntryKind(path);
         if (k + 1 == components.size()) {
@@ -148,15 +154,31 @@ std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed) {
 bool Extractor::Write(std::int32_t i, const std::uint8_t* data, std::int32_t size,
                       ProgressBar& bar) {
     bool failed = false;
-    const std::string target = Target(i, bar, failed);
+    std::size_t leafStart = 0;
+    const std::string target = Target(i, bar, failed, leafStart);
     if (target.empty()) return !failed;
+    // The file is made in its folder opened one level at a time without
+    // following a link: a folder swapped for a link after the checks above
+    // cannot send it elsewhere.
+    const std::string folder = target.substr(0, leafStart);
+    const std::string name = target.substr(leafStart);
+    if (!folder_.valid() || folder != openFolder_) {
+        openFolder_.clear();
+        if (!folder_.Open(outputDir_ + platform::kSeparator,
+                          folder.substr(outputDir_.size() + 1))) {
+            bar.Clear();
+            Error(Show(target) + ": not extracted: its folder changed while it was written");
+            return false;
+        }
+        openFolder_ = folder;
+    }
     platform::OutputFileWriter file;
-    if (!file.Create(target) || file.Write(data, size) != size || !file.Commit()) {
+    if (!file.Create(folder_, name) || file.Write(data, size) != size || !file.Commit()) {
         bar.Clear();
         Error(Show(target) + ": cannot write the file");
         return false;
     }
-    platform::SetFileTime(target, session_.entries().times[i]);
+    folder_.SetFileTime(name, session_.entries().times[i]);
     if (!options_.quiet) {
         bar.Clear();
         Out("  " + Show(target) + "\n");
