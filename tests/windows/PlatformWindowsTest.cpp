@@ -189,6 +189,26 @@ TEST_F(WindowsFileSystem, OutputFileFailsWhereNoFileCanBe) {
     EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{L"folder"});
 }
 
+TEST_F(WindowsFileSystem, OutputFolderMakesFilesByNameBelowItsRoot) {
+    const std::string folderName = std::string(kSoft) + "\\" + kNihongo + "\\";
+    ASSERT_TRUE(platform::MakeDirectory(Path(kSoft)));
+    ASSERT_TRUE(platform::MakeDirectory(Path(std::string(kSoft) + "\\" + kNihongo)));
+    platform::OutputFolder folder;
+    EXPECT_FALSE(folder.Open(Path(""), "missing\\"));
+    ASSERT_TRUE(folder.Open(Path(""), folderName));
+
+    platform::OutputFileWriter writer;
+    EXPECT_FALSE(writer.Create(folder, "sub\\a.txt"));  // one name, no folders
+    ASSERT_TRUE(writer.Create(folder, kHyouTxt));
+    EXPECT_EQ(writer.Write("abc", 3), 3);
+    ASSERT_TRUE(writer.Commit());
+    EXPECT_TRUE(folder.SetFileTime(kHyouTxt, 1234567890u));
+    const fs::path file =
+        Wide(std::wstring(kSoftWide) + L"\\" + kNihongoWide + L"\\" + kHyouTxtWide);
+    EXPECT_EQ(ReadAll(file), "abc");
+    EXPECT_EQ(platform::QueryFile(Path(folderName + kHyouTxt)).modifiedTime, 1234567890);
+}
+
 TEST_F(WindowsFileSystem, LongNamesGetAShortTemporaryWhileTheNameItselfFits) {
     // A path of 259 characters, the most the system takes: no room is left
     // for the temporary's suffix beside the name.
