@@ -100,19 +100,28 @@ ArchiveReader::Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_
     return Status::kOk;
 }
 
-ArchiveReader::Status ArchiveReader::ForEachEntry(
-    const std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>& visit) {
+ArchiveReader::Status ArchiveReader::ForEachEntry(const Visit& visit) {
+    return ForEachEntry(visit, 0, nullptr, entries_.entryCount - 1);
+}
+
+ArchiveReader::Status ArchiveReader::ForEachEntry(const Visit& visit, std::int32_t step,
+                                                  const WalkProgress& progress, std::int32_t last) {
     const std::int32_t largest = entries_.largestSize;
     const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
     if (!buffer.valid()) return Status::kNoMemory;
+    std::int64_t done = 0;
     for (const Batch& batch : batches()) {
-        const Status status = DecodeBatch(batch, buffer.get());
+        if (batch.first > last) break;
+        const Status status = DecodeBatch(
+            batch, buffer.get(), step > 0 ? step : batch.total,
+            [&](std::int32_t requested) { return !progress || progress(done + requested); });
         if (status != Status::kOk) return status;
         std::int32_t offset = 0;
         for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
             if (!visit(i, buffer.get() + offset, entries_.sizes[i])) return Status::kStopped;
             offset += entries_.sizes[i];
         }
+        done += batch.total;
     }
     return Status::kOk;
 }

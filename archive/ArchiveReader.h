@@ -84,11 +84,18 @@ class ArchiveReader {
         return DecodeBatch(batch, buffer, batch.total, nullptr);
     }
 
-    // Walks every entry: decodes batch by batch into one buffer of the largest
+    // Walks the entries: decodes batch by batch into one buffer of the largest
     // entry's size and hands each entry's bytes to `visit` (index, data, size).
     // `visit` returning false stops with kStopped.
-    Status ForEachEntry(
-        const std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>& visit);
+    using Visit = std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>;
+    Status ForEachEntry(const Visit& visit);
+
+    // Progress of a walk: the entry bytes decoded so far, before each step of
+    // `step` bytes; returning false stops with kStopped.
+    using WalkProgress = std::function<bool(std::int64_t decoded)>;
+    // Same, with progress, ending after the batch that holds entry `last`.
+    Status ForEachEntry(const Visit& visit, std::int32_t step, const WalkProgress& progress,
+                        std::int32_t last);
 
     std::FILE* file() const { return stream_ ? stream_->file() : nullptr; }
 

@@ -1,9 +1,5 @@
 #include "tool/ArchiveSession.h"
 
-#include <memory>
-#include <new>
-
-#include "platform/Memory.h"
 #include "tool/EntryPath.h"
 #include "tool/Output.h"
 #include "tool/PasswordPrompt.h"
@@ -93,28 +89,20 @@ std::int64_t ArchiveSession::TotalSize() const {
 
 Status ArchiveSession::Walk(const Visit& visit, const std::function<void(std::int64_t)>& progress,
                             std::int32_t last) {
-    const std::int32_t largest = entries().largestSize;
-    const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
-    if (!buffer.valid()) return Status::kNoMemory;
     constexpr std::int32_t kStep = 1 << 18;
-    std::int64_t done = 0;
-    for (const Batch& batch : reader_.batches()) {
-        if (batch.first > last) break;
-        const Status status =
-            reader_.DecodeBatch(batch, buffer.get(), kStep, [&](std::int32_t requested) {
-                if (progress) progress(done + requested);
-                return true;
-            });
-        if (status != Status::kOk) return status;
-        std::int32_t offset = 0;
-        for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
-            if (!visit(i, buffer.get() + offset, entries().sizes[i])) return Status::kStopped;
-            offset += entries().sizes[i];
+    const auto report = [&](std::int64_t decoded) {
+        if (progress) progress(decoded);
+        return true;
+    };
+    const Status status = reader_.ForEachEntry(visit, kStep, report, last);
+    if (status == Status::kOk && progress) {
+        std::int64_t total = 0;
+        for (const Batch& batch : reader_.batches()) {
+            if (batch.first <= last) total += batch.total;
         }
-        done += batch.total;
-        if (progress) progress(done);
+        progress(total);
     }
-    return Status::kOk;
+    return status;
 }
 
 }  // namespace qk::tool

@@ -151,6 +151,54 @@ TEST(RoundTrip, RandomEntriesInRandomModes) {
     }
 }
 
+TEST(RoundTrip, WalkWithProgressStopsWhereAsked) {
+    // Five entries of 3,000 bytes: one batch each (a batch holds no more
+    // than the largest entry).
+    std::mt19937 rng(7);
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 5; ++i) entries.push_back({"e" + std::to_string(i), 0, Text(3000, rng)});
+    Bytes archive;
+    ASSERT_TRUE(WriteArchive(entries, WriteOptions(), archive, nullptr));
+    test::TempDir dir;
+    const std::string path = dir.path() + "/walk.qk1";
+    test::WriteFileBytes(path, archive);
+
+    const auto open = [&](ArchiveReader& reader) {
+        ASSERT_EQ(reader.Open(path), ArchiveReader::Status::kOk);
+        ASSERT_EQ(reader.ReadTable('\\'), ArchiveReader::Status::kOk);
+        ASSERT_EQ(reader.batches().size(), 5u);
+    };
+    // Steps of 1,000 bytes: three reports a batch, rising through the walk;
+    // the walk ends after the batch of entry `last`.
+    ArchiveReader reader;
+    open(reader);
+    std::vector<std::int64_t> reports;
+    std::vector<std::int32_t> visited;
+    const auto visit = [&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
+        EXPECT_EQ(Bytes(data, data + size), entries[static_cast<std::size_t>(i)].data);
+        visited.push_back(i);
+        return true;
+    };
+    const auto report = [&](std::int64_t decoded) {
+        reports.push_back(decoded);
+        return true;
+    };
+    EXPECT_EQ(reader.ForEachEntry(visit, 1000, report, 2), ArchiveReader::Status::kOk);
+    EXPECT_EQ(visited, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(reports,
+              (std::vector<std::int64_t>{0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000}));
+
+    // A report answered false stops before that step: nothing of its batch
+    // is visited.
+    ArchiveReader stopped;
+    open(stopped);
+    visited.clear();
+    EXPECT_EQ(stopped.ForEachEntry(
+                  visit, 1000, [](std::int64_t decoded) { return decoded < 4000; }, 4),
+              ArchiveReader::Status::kStopped);
+    EXPECT_EQ(visited, (std::vector<std::int32_t>{0}));
+}
+
 TEST(Writer, RefusesWhatTheFormatCannotHold) {
     Bytes out;
     std::string error;
