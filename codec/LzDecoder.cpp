@@ -7,9 +7,7 @@
 namespace qk {
 
 ContextRings::ContextRings(bool largeModel)
-    : slotCount(largeModel ? 512 : 256),
-      positions(new (std::nothrow) std::uint32_t[256 * slotCount]),
-      lengths(new (std::nothrow) std::uint32_t[256 * slotCount]) {
+    : slotCount(largeModel ? 512 : 256), entries(new (std::nothrow) Entry[256 * slotCount]) {
     Clear();
 }
 
@@ -112,10 +110,10 @@ int LzDecoder::Decode(std::int32_t target) {
                 length = static_cast<std::uint64_t>(decoder_.DecodeLength()) + 2;
             } else {
                 slot = rings_.Slot(c, s - slotCount);
-                length = rings_.Occupied(c, slot) ? rings_.lengths[slot] : 0;
+                length = rings_.Occupied(c, slot) ? rings_.entries[slot].length : 0;
             }
             const bool occupied = rings_.Occupied(c, slot);
-            const std::uint32_t source = occupied ? rings_.positions[slot] : 0;
+            const std::uint32_t source = occupied ? rings_.entries[slot].position : 0;
             if (s >= slotCount) rings_.MoveHeadInto(c, slot);
 
             if (length > static_cast<std::uint64_t>(outputSize_ - outputPos)) {

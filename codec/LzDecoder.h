@@ -25,7 +25,7 @@ class ContextRings {
   public:
     explicit ContextRings(bool largeModel);
 
-    bool valid() const { return positions && lengths; }
+    bool valid() const { return entries != nullptr; }
 
     // Empties every ring.
     void Clear();
@@ -42,8 +42,7 @@ class ContextRings {
     // `context`, overwriting the oldest once the ring is full.
     void Insert(std::uint8_t context, std::uint32_t position, std::uint32_t length) {
         const std::uint32_t base = context * slotCount;
-        positions[base + head[context]] = position;
-        lengths[base + head[context]] = length;
+        entries[base + head[context]] = {position, length};
         if (++head[context] > filled[context]) {
             filled[context] = head[context];
             if (filled[context] == slotCount) ++fullRings;
@@ -60,10 +59,7 @@ class ContextRings {
     // next insertion would overwrite into the slot just used.
     void MoveHeadInto(std::uint8_t context, std::uint32_t used) {
         const std::uint32_t h = context * slotCount + head[context];
-        if (head[context] < filled[context]) {
-            positions[used] = positions[h];
-            lengths[used] = lengths[h];
-        }
+        if (head[context] < filled[context]) entries[used] = entries[h];
     }
 
     // Offers the positions of a step that ended at `outputPos` (exclusive)
@@ -100,8 +96,13 @@ class ContextRings {
     std::uint16_t head[256];
     std::uint16_t filled[256];
     std::uint32_t fullRings = 0;  // rings whose filled has reached slotCount
-    std::unique_ptr<std::uint32_t[]> positions;
-    std::unique_ptr<std::uint32_t[]> lengths;
+    // A slot's position and length side by side: a step reads or writes
+    // both, so one cache line serves it.
+    struct Entry {
+        std::uint32_t position;
+        std::uint32_t length;
+    };
+    std::unique_ptr<Entry[]> entries;
 };
 
 class LzDecoder {

@@ -194,8 +194,8 @@ LzParser::Choice LzParser::Best(std::int32_t pos, std::uint8_t context) const {
                 const std::uint32_t k = group + static_cast<std::uint32_t>(std::countr_zero(bits));
                 bits &= bits - 1;
                 const std::uint32_t offset = (k + n - head) % n;
-                const std::uint32_t from = rings_.positions[base + k];
-                const std::uint32_t stored = rings_.lengths[base + k];
+                const std::uint32_t from = rings_.entries[base + k].position;
+                const std::uint32_t stored = rings_.entries[base + k].length;
                 const std::uint32_t x = keys[k] ^ current;
                 std::uint32_t m = x == 0 ? 4 : static_cast<std::uint32_t>(std::countr_zero(x)) / 8;
                 m = std::min(m, limit);

@@ -22,8 +22,8 @@ void CheckSameRings(const qk::ContextRings& fast, const qk::test::ReferenceLzDec
         QK_FUZZ_CHECK(fast.head[c] == plain.head[c]);
         QK_FUZZ_CHECK(fast.filled[c] == plain.filled[c]);
         for (std::uint32_t k = 0; k < fast.filled[c]; ++k) {
-            QK_FUZZ_CHECK(fast.positions[c * n + k] == plain.slotPositions[c * n + k]);
-            QK_FUZZ_CHECK(fast.lengths[c * n + k] == plain.slotLengths[c * n + k]);
+            QK_FUZZ_CHECK(fast.entries[c * n + k].position == plain.slotPositions[c * n + k]);
+            QK_FUZZ_CHECK(fast.entries[c * n + k].length == plain.slotLengths[c * n + k]);
         }
     }
 }

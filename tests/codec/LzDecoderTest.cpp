@@ -64,7 +64,7 @@ struct Slot {
 Slot RingSlot(const LzDecoder& d, char context, unsigned k) {
     const auto& r = d.rings();
     const unsigned i = static_cast<std::uint8_t>(context) * r.slotCount + k;
-    return {r.positions[i], r.lengths[i]};
+    return {r.entries[i].position, r.entries[i].length};
 }
 
 TEST(LzDecoder, CandidateReferenceOverlapsItsOwnOutput) {
