@@ -14,8 +14,6 @@ namespace qk {
 
 namespace {
 
-constexpr std::uint32_t kUnit = PriceTable::kUnit;
-
 std::uint64_t Load64(const std::uint8_t* p) {
     std::uint64_t v;
     std::memcpy(&v, p, 8);
