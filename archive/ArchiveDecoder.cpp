@@ -14,7 +14,6 @@
 #include "archive/PathParts.h"
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
-#include "platform/Memory.h"
 
 namespace qk {
 
@@ -203,11 +202,10 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
     const EntryTable& entries = reader_.entries();
     const ArchiveHeader& header = reader_.header();
 
-    // One buffer of the largest entry's size holds every batch.
-    const std::int32_t largest = entries.largestSize;
-    const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
-    if (!buffer.valid())
-        return Fail(MessageText(texts::kNoMemory, NumberText(largest).c_str()).str());
+    // The batch buffers come first: without them nothing else is worth doing.
+    if (reader_.PrepareWalk() != Status::kOk) {
+        return Fail(MessageText(texts::kNoMemory, NumberText(entries.largestSize).c_str()).str());
+    }
 
     const PathParts archiveParts(archivePath);
     std::int64_t archiveSize = platform::FileSizeOf(reader_.file());
@@ -233,29 +231,28 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
     // more often than every 20,000 bytes.
     std::int32_t step = header.totalSize / 100;
     if (step <= 20000) step = 20000;
-    std::int64_t done = 0;
-
-    for (const Batch& batch : reader_.batches()) {
-        const Status status = reader_.DecodeBatch(
-            batch, buffer.get(), step,
-            [&](std::int32_t requested) { return ReportProgress(done + requested); });
-        if (status == Status::kStopped) {
-            outcome_ = Outcome::kStopped;
-            return -2;
-        }
-        if (status != Status::kOk) {
-            if (status == Status::kOverrun) {
-                return Fail(comparing ? texts::kOverrunCompare : texts::kOverrunExtract);
-            }
-            return Fail(comparing ? texts::kBadReferenceCompare : texts::kBadReferenceExtract);
-        }
-        done += batch.total;
-
-        std::int64_t offset = 0;
-        for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
-            if (handle(i, buffer.get() + offset) == EntryStep::kStop) return -1;
-            offset += entries.sizes[i];
-        }
+    bool handlerStopped = false;
+    const Status status = reader_.ForEachEntry(
+        [&](std::int32_t index, const std::uint8_t* data, std::int32_t) {
+            if (handle(index, data) == EntryStep::kNext) return true;
+            handlerStopped = true;
+            return false;
+        },
+        step, [&](std::int64_t decoded) { return ReportProgress(decoded); },
+        entries.entryCount - 1);
+    if (handlerStopped) return -1;
+    if (status == Status::kStopped) {
+        outcome_ = Outcome::kStopped;
+        return -2;
+    }
+    if (status == Status::kNoMemory) {
+        return Fail(MessageText(texts::kNoMemory, NumberText(entries.largestSize).c_str()).str());
+    }
+    if (status == Status::kOverrun) {
+        return Fail(comparing ? texts::kOverrunCompare : texts::kOverrunExtract);
+    }
+    if (status != Status::kOk) {
+        return Fail(comparing ? texts::kBadReferenceCompare : texts::kBadReferenceExtract);
     }
     interaction_->SetProgress(100);
     return 0;

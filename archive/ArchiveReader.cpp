@@ -6,6 +6,9 @@
 
 namespace qk {
 
+ArchiveReader::ArchiveReader() = default;
+ArchiveReader::~ArchiveReader() = default;
+
 ArchiveReader::Status ArchiveReader::FromDecodeResult(int result) {
     if (result == LzDecoder::kDone) return Status::kOk;
     return result == LzDecoder::kOverrun ? Status::kOverrun : Status::kBadReference;
@@ -97,32 +100,6 @@ ArchiveReader::Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_
         const int result = lzDecoder_->Decode(target);
         if (result != LzDecoder::kDone) return FromDecodeResult(result);
     } while (requested < batch.total);
-    return Status::kOk;
-}
-
-ArchiveReader::Status ArchiveReader::ForEachEntry(const Visit& visit) {
-    return ForEachEntry(visit, 0, nullptr, entries_.entryCount - 1);
-}
-
-ArchiveReader::Status ArchiveReader::ForEachEntry(const Visit& visit, std::int32_t step,
-                                                  const WalkProgress& progress, std::int32_t last) {
-    const std::int32_t largest = entries_.largestSize;
-    const platform::LargeBlock buffer(largest > 0 ? static_cast<std::size_t>(largest) : 1);
-    if (!buffer.valid()) return Status::kNoMemory;
-    std::int64_t done = 0;
-    for (const Batch& batch : batches()) {
-        if (batch.first > last) break;
-        const Status status = DecodeBatch(
-            batch, buffer.get(), step > 0 ? step : batch.total,
-            [&](std::int32_t requested) { return !progress || progress(done + requested); });
-        if (status != Status::kOk) return status;
-        std::int32_t offset = 0;
-        for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
-            if (!visit(i, buffer.get() + offset, entries_.sizes[i])) return Status::kStopped;
-            offset += entries_.sizes[i];
-        }
-        done += batch.total;
-    }
     return Status::kOk;
 }
 

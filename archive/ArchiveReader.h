@@ -25,6 +25,10 @@
 
 namespace qk {
 
+namespace platform {
+class LargeBlock;
+}
+
 class ArchiveReader {
   public:
     enum class Status {
@@ -43,7 +47,8 @@ class ArchiveReader {
     // Maps a decoding result (1 or 2) to its status.
     static Status FromDecodeResult(int result);
 
-    ArchiveReader() = default;
+    ArchiveReader();
+    ~ArchiveReader();
     ArchiveReader(const ArchiveReader&) = delete;
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
@@ -84,9 +89,12 @@ class ArchiveReader {
         return DecodeBatch(batch, buffer, batch.total, nullptr);
     }
 
-    // Walks the entries: decodes batch by batch into one buffer of the largest
-    // entry's size and hands each entry's bytes to `visit` (index, data, size).
-    // `visit` returning false stops with kStopped.
+    // Walks the entries: decodes batch by batch and hands each entry's bytes
+    // to `visit` (index, data, size); `visit` returning false stops with
+    // kStopped. Where the batches are small (a few MiB at most) and there is
+    // more than one, a second thread decodes the next batches while `visit`
+    // handles the ones before; every callback still comes on the calling
+    // thread, in the order a walk in turn would make them.
     using Visit = std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>;
     Status ForEachEntry(const Visit& visit);
 
@@ -97,11 +105,20 @@ class ArchiveReader {
     Status ForEachEntry(const Visit& visit, std::int32_t step, const WalkProgress& progress,
                         std::int32_t last);
 
+    // Allocates the buffers of a walk (one of the largest entry's size, or
+    // two for decoding ahead): kOk or kNoMemory. A walk does it itself when
+    // it was not done, and releases them when it ends.
+    Status PrepareWalk();
+
     std::FILE* file() const { return stream_ ? stream_->file() : nullptr; }
 
   private:
     // Reads the header of the stream just made by Open.
     Status OpenStream();
+    Status WalkInTurn(const std::vector<Batch>& batches, const Visit& visit, std::int32_t step,
+                      const WalkProgress& progress);
+    Status WalkAhead(const std::vector<Batch>& batches, const Visit& visit, std::int32_t step,
+                     const WalkProgress& progress);
 
     std::unique_ptr<ArchiveStream> stream_;
     ArchiveHeader header_;
@@ -109,6 +126,8 @@ class ArchiveReader {
     std::int32_t tableDecoded_ = 0;  // bytes of the table that DecodeTable produced
     std::unique_ptr<LzDecoder> lzDecoder_;
     EntryTable entries_;
+    std::unique_ptr<platform::LargeBlock> walkBuffers_[2];
+    std::int64_t walkCapacity_ = 0;  // bytes of each walk buffer
 };
 
 }  // namespace qk
