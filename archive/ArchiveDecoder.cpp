@@ -202,10 +202,11 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
     const EntryTable& entries = reader_.entries();
     const ArchiveHeader& header = reader_.header();
 
-    // The batch buffers come first: without them nothing else is worth doing.
-    if (reader_.PrepareWalk() != Status::kOk) {
+    const auto noMemory = [&] {
         return Fail(MessageText(texts::kNoMemory, NumberText(entries.largestSize).c_str()).str());
-    }
+    };
+    // The batch buffers come first: without them nothing else is worth doing.
+    if (reader_.PrepareWalk() != Status::kOk) return noMemory();
 
     const PathParts archiveParts(archivePath);
     std::int64_t archiveSize = platform::FileSizeOf(reader_.file());
@@ -245,9 +246,7 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
         outcome_ = Outcome::kStopped;
         return -2;
     }
-    if (status == Status::kNoMemory) {
-        return Fail(MessageText(texts::kNoMemory, NumberText(entries.largestSize).c_str()).str());
-    }
+    if (status == Status::kNoMemory) return noMemory();
     if (status == Status::kOverrun) {
         return Fail(comparing ? texts::kOverrunCompare : texts::kOverrunExtract);
     }
