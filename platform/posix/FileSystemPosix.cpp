@@ -17,7 +17,7 @@ namespace qk::platform {
 
 namespace {
 
-// mkstemp creates 0600; an extracted file gets the usual 0666 less the umask.
+// A temporary is created 0600; an extracted file gets the usual 0666 less the umask.
 // The mask is read once: reading it means setting it, which is no step to
 // repeat for every file (nor one that other threads should see).
 mode_t CurrentUmask() {
@@ -172,8 +172,9 @@ bool OutputFolder::SetFileTime(const std::string& name, std::uint32_t time) cons
 
 namespace {
 
-// Opens a new file `name` in `folder` under a name of `prefix` and six
-// characters that no file has; the name is returned in `name`.
+// Creates a new file in `folder` named `prefix` and six characters that no
+// file there has; the name goes to `name`. O_EXCL makes a guessed name
+// harmless: it can only be taken, never followed.
 int CreateTemporary(int folder, const std::string& prefix, std::string& name) {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     static std::atomic<std::uint64_t> counter{0};
