@@ -303,10 +303,10 @@ bool Emit(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
     return true;
 }
 
-}  // namespace
-
-bool WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
-                  std::vector<std::uint8_t>& out, std::string* error) {
+// `release`, when given, is `entries` itself: the data of each entry gathered
+// into a batch's block is released as soon as it is copied.
+bool Write(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>* release,
+           const WriteOptions& options, std::vector<std::uint8_t>& out, std::string* error) {
     if (entries.size() > static_cast<std::size_t>(kFormatLimit / 8))
         return Fail(error, "too many entries");
     if (options.usePassword && options.password.empty())
@@ -347,8 +347,10 @@ bool WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& 
         }
         std::vector<std::uint8_t> joined;
         joined.reserve(static_cast<std::size_t>(b.total));
-        for (std::int32_t i = 0; i < b.count; ++i)
+        for (std::int32_t i = 0; i < b.count; ++i) {
             joined.insert(joined.end(), first[i].data.begin(), first[i].data.end());
+            if (release) std::vector<std::uint8_t>().swap((*release)[b.first + i].data);
+        }
         batchData.push_back(std::move(joined));
         blocks.push_back({batchData.back().data(), b.total});
     }
@@ -407,6 +409,18 @@ bool WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& 
     used.largeModel = settings.largeModel;
     used.insertInner = settings.insertInner;
     return Emit(entries, used, table, total, blocks, tokens, out, error);
+}
+
+}  // namespace
+
+bool WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+                  std::vector<std::uint8_t>& out, std::string* error) {
+    return Write(entries, nullptr, options, out, error);
+}
+
+bool WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
+                  std::vector<std::uint8_t>& out, std::string* error) {
+    return Write(entries, &entries, options, out, error);
 }
 
 std::vector<std::uint8_t> MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,

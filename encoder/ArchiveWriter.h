@@ -52,6 +52,11 @@ struct WriteOptions {
 // holding a zero byte, an empty password, no memory) or verification failed.
 bool WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
                   std::vector<std::uint8_t>& out, std::string* error);
+// Same, taking the entries over: the bytes of entries that share a batch are
+// gathered into the batch's block and released one by one, so the input is
+// not held twice. The same archive results.
+bool WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
+                  std::vector<std::uint8_t>& out, std::string* error);
 
 // A self-extracting file: the program image, the archive, and the archive's
 // length as 4 big-endian bytes.

@@ -5,6 +5,7 @@
 // any step leaves no half-written archive behind (and an older file of the
 // same name untouched).
 #include <cstdio>
+#include <utility>
 
 #include "encoder/ArchiveWriter.h"
 #include "platform/Directory.h"
@@ -115,9 +116,11 @@ int RunAdd(const Options& options, const NameCodec& codec) {
         if (!options.quiet) Out("  " + input.shown + "\n");
     }
 
+    const std::int64_t entryCount = static_cast<std::int64_t>(entries.size());
     std::vector<std::uint8_t> archive;
     std::string reason;
-    if (!WriteArchive(entries, write, archive, &reason)) {
+    // The writer takes the entries over, so that their bytes are not held twice.
+    if (!WriteArchive(std::move(entries), write, archive, &reason)) {
         Error(shownArchive + ": " + reason);
         return kExitFailure;
     }
@@ -145,9 +148,9 @@ int RunAdd(const Options& options, const NameCodec& codec) {
         return kExitFailure;
     }
     if (!options.quiet) {
-        Out(shownArchive + ": " + Grouped(static_cast<std::int64_t>(entries.size())) +
-            (entries.size() == 1 ? " file, " : " files, ") + Grouped(totalSize) + " -> " +
-            Grouped(static_cast<std::int64_t>(archive.size())) + " bytes\n");
+        Out(shownArchive + ": " + Grouped(entryCount) + (entryCount == 1 ? " file, " : " files, ") +
+            Grouped(totalSize) + " -> " + Grouped(static_cast<std::int64_t>(archive.size())) +
+            " bytes\n");
     }
     return kExitOk;
 }

@@ -199,6 +199,20 @@ TEST(RoundTrip, WalkWithProgressStopsWhereAsked) {
     EXPECT_EQ(visited, (std::vector<std::int32_t>{0}));
 }
 
+TEST(Writer, EntriesTakenOverGiveTheSameArchive) {
+    std::mt19937 rng(11);
+    const auto entries = MixedEntries(rng);
+    for (int level : {1, 6, 9}) {
+        WriteOptions options;
+        options.level = level;
+        Bytes copied, taken;
+        ASSERT_TRUE(WriteArchive(entries, options, copied, nullptr));
+        std::vector<ArchiveEntry> handed = entries;
+        ASSERT_TRUE(WriteArchive(std::move(handed), options, taken, nullptr));
+        EXPECT_EQ(taken, copied) << "level " << level;
+    }
+}
+
 TEST(Writer, RefusesWhatTheFormatCannotHold) {
     Bytes out;
     std::string error;
