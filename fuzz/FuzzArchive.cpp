@@ -2,7 +2,8 @@
 // header (plain or through a self-extracting trailer), password, entry table,
 // then every batch with progress steps. Besides the sanitizers it checks what
 // the reader promises: statuses from the documented set, batches that cover
-// every entry within the largest entry's size, progress that only rises.
+// every entry within the largest entry's size, progress that only rises, and
+// walks over the entries that make the calls of the plain loop over batches.
 //
 // The archive lives in a memory-backed file descriptor so that the reader sees
 // a real file size, which the self-extracting trailer needs.
@@ -53,6 +54,25 @@ bool IsDecodeStatus(Status s) {
 std::int32_t BatchStep(unsigned selector) {
     return selector == 0 ? 0 : std::int32_t{1} << (2 * selector - 2);  // 1, 4, ..., 2^28
 }
+
+// The calls of a walk, folded into one hash; the 40th call asks to stop.
+struct WalkLog {
+    std::uint64_t hash = 1469598103934665603ull;
+    int calls = 0;
+    void Mix(std::uint64_t value) { hash = (hash ^ value) * 1099511628211ull; }
+    bool Next() { return ++calls != 40; }
+    bool Progress(std::int64_t decoded) {
+        Mix(1);
+        Mix(static_cast<std::uint64_t>(decoded));
+        return Next();
+    }
+    bool Visit(std::int32_t index, const std::uint8_t* bytes, std::int32_t length) {
+        Mix(2);
+        Mix(static_cast<std::uint64_t>(index));
+        for (std::int32_t i = 0; i < length; ++i) Mix(bytes[i]);
+        return Next();
+    }
+};
 
 }  // namespace
 
@@ -107,20 +127,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QK_FUZZ_CHECK(next == entries.entryCount);
     if (entries.largestSize > kMaxClaim) return 0;
 
-    // Some inputs go through ForEachEntry, the others batch by batch with
-    // progress steps.
-    if (stepSelector == 15 && sum <= kOutputBudget) {
-        std::int32_t expected = 0;
+    // Some inputs go through ForEachEntry, which decodes ahead on a second
+    // thread where batches are small, and must make the same calls as the
+    // plain loop over DecodeBatch on a second reader of the same bytes; the
+    // others batch by batch with progress steps.
+    if (stepSelector >= 14 && sum <= kOutputBudget) {
+        const std::int32_t walkStep = stepSelector == 15 ? 0 : 4096;
+        const std::int32_t last = entries.entryCount - 1 - (entries.entryCount > 2 ? 1 : 0);
+        WalkLog walked;
         const Status s = reader.ForEachEntry(
             [&](std::int32_t index, const std::uint8_t* bytes, std::int32_t length) {
-                QK_FUZZ_CHECK(index == expected && length == entries.sizes[index]);
-                ++expected;
-                unsigned sink = 0;
-                for (std::int32_t i = 0; i < length; i += 97) sink += bytes[i];
-                return sink != 0xFFFFFFFFu;
-            });
-        QK_FUZZ_CHECK(IsDecodeStatus(s));
-        if (s == Status::kOk) QK_FUZZ_CHECK(expected == entries.entryCount);
+                QK_FUZZ_CHECK(length == entries.sizes[index]);
+                return walked.Visit(index, bytes, length);
+            },
+            walkStep, [&](std::int64_t decoded) { return walked.Progress(decoded); }, last);
+        QK_FUZZ_CHECK(IsDecodeStatus(s) || s == Status::kStopped);
+
+        std::FILE* again = MemoryFile(data + 1 + passwordLength, size - 1 - passwordLength);
+        if (!again) return 0;
+        ArchiveReader plain;
+        QK_FUZZ_CHECK(plain.Open(again) == Status::kOk);
+        if (header.passwordSet()) plain.CheckPassword(password);
+        QK_FUZZ_CHECK(plain.ReadTable(stepSelector & 1 ? '/' : '\\') == Status::kOk);
+        std::unique_ptr<std::uint8_t[]> buffer(
+            new std::uint8_t[entries.largestSize > 0 ? entries.largestSize : 1]);
+        WalkLog looped;
+        Status p = Status::kOk;
+        std::int64_t done = 0;
+        for (const qk::Batch& b : batches) {
+            if (b.first > last) break;
+            p = plain.DecodeBatch(
+                b, buffer.get(), walkStep > 0 ? walkStep : b.total,
+                [&](std::int32_t requested) { return looped.Progress(done + requested); });
+            if (p != Status::kOk) break;
+            std::int32_t offset = 0;
+            for (std::int32_t i = b.first; i < b.first + b.count && p == Status::kOk; ++i) {
+                if (!looped.Visit(i, buffer.get() + offset, entries.sizes[i])) p = Status::kStopped;
+                offset += entries.sizes[i];
+            }
+            if (p != Status::kOk) break;
+            done += b.total;
+        }
+        QK_FUZZ_CHECK(p == s);
+        QK_FUZZ_CHECK(looped.hash == walked.hash && looped.calls == walked.calls);
         return 0;
     }
 
