@@ -1,7 +1,6 @@
 // POSIX side of the file, directory and time calls.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -27,6 +26,15 @@ mode_t CurrentUmask() {
         return value;
     }();
     return mask;
+}
+
+// Access and modification time of `name` in `folder` (or AT_FDCWD) to `time`.
+bool SetTimesAt(int folder, const std::string& name, std::uint32_t time, int flags) {
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(time);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    return ::utimensat(folder, name.c_str(), times, flags) == 0;
 }
 
 bool WriteAll(int fd, const std::uint8_t* data, std::int64_t count) {
@@ -76,11 +84,7 @@ bool MakeDirectory(const std::string& path) {
 }
 
 bool SetFileTime(const std::string& path, std::uint32_t time) {
-    struct timeval times[2];
-    times[0].tv_sec = static_cast<time_t>(time);
-    times[0].tv_usec = 0;
-    times[1] = times[0];
-    return ::utimes(ToNativePath(path).c_str(), times) == 0;
+    return SetTimesAt(AT_FDCWD, ToNativePath(path), time, 0);
 }
 
 bool RemoveFile(const std::string& path) {
@@ -158,12 +162,8 @@ bool OutputFolder::Open(const std::string& root, const std::string& relative) {
 }
 
 bool OutputFolder::SetFileTime(const std::string& name, std::uint32_t time) const {
-    if (descriptor_ < 0) return false;
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(time);
-    times[0].tv_nsec = 0;
-    times[1] = times[0];
-    return ::utimensat(descriptor_, ToNativePath(name).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    return descriptor_ >= 0 &&
+           SetTimesAt(descriptor_, ToNativePath(name), time, AT_SYMLINK_NOFOLLOW);
 }
 
 // ---------------------------------------------------------------------------

@@ -171,9 +171,6 @@ OutputFileWriter::~OutputFileWriter() {
     Discard();
 }
 
-// The temporary is created as the format's writer creates its output files:
-// generic write, no sharing, replacing whatever has that name, normal
-// attributes. The stdio stream over its handle does the writing.
 OutputFolder::~OutputFolder() {
     Close();
 }
@@ -221,6 +218,9 @@ bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& nam
     return Create(folder.path_ + name);
 }
 
+// The temporary is created as the format's writer creates its output files:
+// generic write, no sharing, replacing whatever has that name, normal
+// attributes. The stdio stream over its handle does the writing.
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
     const std::wstring wideTarget = NameToWide(target);
