@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/ArchiveReader.h"
-#include "encoder/ArchiveWriter.h"
+#include "qk1/ArchiveReader.h"
+#include "qk1/ArchiveWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -129,7 +129,7 @@ int Pack(int argc, char** argv) {
     const auto start = Clock::now();
     std::vector<std::uint8_t> archive;
     std::string error;
-    if (!qk::WriteArchive(entries, options, archive, &error)) {
+    if (qk::WriteArchive(entries, options, archive, &error) != qk::Status::kOk) {
         std::fprintf(stderr, "qkbench: %s\n", error.c_str());
         return 1;
     }

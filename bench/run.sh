@@ -52,8 +52,8 @@ cmake --build "$BUILD" -j2 --target qkbench >/dev/null
 cmake --build "$BUILD" -j2 --target qk >/dev/null 2>&1 || true
 cmake --build "$BUILD" -j2 --target qkdec >/dev/null 2>&1 || true
 BENCH="$BUILD/bench/qkbench"
-QK="$BUILD/tool/qk"
-QKDEC="$BUILD/app/qkdec"
+QK="$BUILD/programs/qk"
+QKDEC="$BUILD/programs/qkdec"
 [ -x "$QK" ] || QK=""
 [ -x "$QKDEC" ] || QKDEC=""
 # `qk a` takes a level when it offers one; otherwise the driver packs.

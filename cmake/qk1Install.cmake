@@ -5,41 +5,26 @@
 #   find_package(qk1 REQUIRED)              # CMAKE_PREFIX_PATH=/opt/qk1
 #   target_link_libraries(app PRIVATE qk1::qk1)
 #
-# The public headers keep their folders under include/qk1, so code includes
-# them as in this tree: #include "archive/ArchiveReader.h".
+# Only the public headers (include/qk1) are installed: code includes them as
+# #include "qk1/ArchiveReader.h". The library's internals and the programs'
+# console code stay in the tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(QK1_INSTALL_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}/qk1")
 set(QK1_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/qk1")
 
-target_include_directories(qk1 PUBLIC $<INSTALL_INTERFACE:${QK1_INSTALL_INCLUDEDIR}>)
+target_include_directories(qk1 PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
 install(TARGETS qk1 EXPORT qk1Targets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# The reading API (ArchiveReader and what it includes), the writer, and the
-# platform calls a program needs around them.
 install(FILES
-    codec/CodeModel.h
-    codec/InputStream.h
-    codec/LzDecoder.h
-    codec/PrefixDecoder.h
-    DESTINATION ${QK1_INSTALL_INCLUDEDIR}/codec)
-install(FILES
-    archive/ArchiveReader.h
-    archive/ArchiveStream.h
-    archive/EntryTable.h
-    DESTINATION ${QK1_INSTALL_INCLUDEDIR}/archive)
-install(FILES encoder/ArchiveWriter.h DESTINATION ${QK1_INSTALL_INCLUDEDIR}/encoder)
-install(FILES
-    platform/Console.h
-    platform/Directory.h
-    platform/FileSystem.h
-    platform/Terminal.h
-    platform/Text.h
-    DESTINATION ${QK1_INSTALL_INCLUDEDIR}/platform)
+    include/qk1/Archive.h
+    include/qk1/ArchiveReader.h
+    include/qk1/ArchiveWriter.h
+    include/qk1/Status.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qk1)
 
 install(EXPORT qk1Targets NAMESPACE qk1:: DESTINATION ${QK1_INSTALL_CMAKEDIR})
 configure_package_config_file(cmake/qk1Config.cmake.in

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/ArchiveReader.h"
-#include "encoder/ArchiveWriter.h"
+#include "qk1/ArchiveReader.h"
+#include "qk1/ArchiveWriter.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     qk::ArchiveReader reader;
     using Status = qk::ArchiveReader::Status;
     if (reader.Open(oldPath) != Status::kOk) return Fail(oldPath + ": not a readable archive");
-    if (reader.header().passwordSet() && !reader.CheckPassword(password)) {
+    if (reader.header().passwordSet() && reader.CheckPassword(password) != Status::kOk) {
         return Fail(oldPath + ": wrong or missing password");
     }
     if (reader.ReadTable('/') != Status::kOk) return Fail(oldPath + ": damaged entry table");
@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
     options.largeModel = true;
     std::vector<std::uint8_t> archive;
     std::string error;
-    if (!qk::WriteArchive(entries, options, archive, &error)) return Fail(error);
+    if (qk::WriteArchive(entries, options, archive, &error) != qk::Status::kOk) return Fail(error);
     std::FILE* out = std::fopen(newPath.c_str(), "wb");
     if (!out) return Fail(newPath + ": cannot create");
     const bool written = std::fwrite(archive.data(), 1, archive.size(), out) == archive.size();

@@ -15,8 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "format/ArchiveHeader.h"
 #include "FuzzSupport.h"
-#include "archive/ArchiveReader.h"
+#include "qk1/ArchiveReader.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include "FuzzSupport.h"
 #include "archive/ArchiveStream.h"
-#include "archive/EntryTable.h"
+#include "format/EntryTable.h"
 #include "codec/LzDecoder.h"
-#include "encoder/ArchiveWriter.h"
+#include "qk1/ArchiveWriter.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -50,7 +50,7 @@ bool StreamAndBlocks(const Seed& seed, Bytes& stream, std::vector<std::int32_t>&
     decoder.Reset(table.data(), header.tableSize);
     if (decoder.Decode(header.tableSize) != 0) return false;
     qk::EntryTable entries;
-    if (!entries.Parse(table.data(), header.tableSize, header.entryCount, '\\')) return false;
+    if (!ParseEntryTable(table.data(), header.tableSize, header.entryCount, '\\', entries)) return false;
     blocks.push_back(header.tableSize);
     for (const qk::Batch& b : qk::FormBatches(entries.sizes, entries.largestSize)) {
         blocks.push_back(b.total);
@@ -88,7 +88,7 @@ std::vector<Seed> WriterSeeds() {
         Seed seed;
         seed.name = "writer_flags" + std::to_string(flags);
         std::string error;
-        if (!qk::WriteArchive(entries, options, seed.archive, &error)) {
+        if (qk::WriteArchive(entries, options, seed.archive, &error) != qk::Status::kOk) {
             std::fprintf(stderr, "writer: %s\n", error.c_str());
             continue;
         }
@@ -100,15 +100,15 @@ std::vector<Seed> WriterSeeds() {
         Seed seed;
         seed.name = "writer_empty";
         std::string error;
-        if (qk::WriteArchive({}, qk::WriteOptions{}, seed.archive, &error)) seeds.push_back(seed);
+        if (qk::WriteArchive({}, qk::WriteOptions{}, seed.archive, &error) == qk::Status::kOk) seeds.push_back(seed);
     }
     {
         Seed seed;
         seed.name = "writer_sfx";
         std::string error;
         Bytes archive;
-        if (qk::WriteArchive({{"x", 1, Text(200, rng)}}, qk::WriteOptions{}, archive, &error)) {
-            seed.archive = qk::MakeSelfExtracting(Bytes(37, 0x4D), archive);
+        if (qk::WriteArchive({{"x", 1, Text(200, rng)}}, qk::WriteOptions{}, archive, &error) == qk::Status::kOk) {
+            qk::MakeSelfExtracting(Bytes(37, 0x4D), archive, seed.archive);
             seeds.push_back(seed);
         }
     }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codec/CodeModel.h"
+#include "format/CodeModel.h"
 #include "codec/InputStream.h"
 #include "codec/PrefixDecoder.h"
 

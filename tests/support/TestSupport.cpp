@@ -1,3 +1,4 @@
+#include "format/ArchiveHeader.h"
 #include "support/TestSupport.h"
 
 #include <algorithm>

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "format/ArchiveHeader.h"
 #include "codec/InputStream.h"
 
 namespace qk::test {

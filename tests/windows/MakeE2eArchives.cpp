@@ -21,7 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "encoder/ArchiveWriter.h"
+#include "format/ArchiveHeader.h"
+#include "qk1/ArchiveWriter.h"
 #include "platform/Text.h"
 #include "platform/windows/WideText.h"
 #include "support/TestSupport.h"
@@ -110,7 +111,7 @@ bool WriteCase(const std::string& folder, const std::string& name,
     }
     Bytes bytes;
     std::string error;
-    if (!WriteArchive(entries, options, bytes, &error)) return Fail(name + ": " + error);
+    if (WriteArchive(entries, options, bytes, &error) != Status::kOk) return Fail(name + ": " + error);
     if (archive) *archive = bytes;
     return Save(folder + "\\" + name + ".qk1", bytes) &&
            SaveText(folder + "\\" + name + ".manifest", manifest);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "format/ArchiveHeader.h"
 #include "archive/PathParts.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"

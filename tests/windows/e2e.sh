@@ -8,15 +8,15 @@
 #
 # BUILD_DIR is a cross build (cmake/mingw-w64-x86_64.cmake) with its Wine
 # prefix in BUILD_DIR/wineprefix; VECTORS_DIR holds the reference archives
-# (../shared/vectors beside the repository by default). Each check prints "ok" or "FAIL"; the last
+# (tests/data/vectors by default). Each check prints "ok" or "FAIL"; the last
 # line is "e2e: N passed, M failed", and the exit code is 1 on any failure.
 set -uo pipefail
 
 build=$(cd "$1" && pwd)
-qkdec="$build/app/qkdec.exe"
+qkdec="$build/programs/qkdec.exe"
 fixtures="$build/tests/windows/qk_windows_e2e_fixtures.exe"
 work="$build/e2e"
-vectors=$(cd "${2:-$(dirname "$0")/../../../shared/vectors}" && pwd)
+vectors=$(cd "${2:-$(dirname "$0")/../data/vectors}" && pwd)
 
 export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=${QK_WINE:-$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)}
@@ -233,7 +233,7 @@ expect_files "existing files, answered yes: written again" "$fx/plain.manifest" 
 
 ## qk.exe packs a tree, read through the folder listing of the wide API, and
 ## qkdec.exe gives it back.
-qk="$build/tool/qk.exe"
+qk="$build/programs/qk.exe"
 if [ -f "$qk" ]; then
     fresh qk
     mkdir -p "$dir/tree/日本語/ソフト" "$dir/tree/ﾊﾝｶｸ" "$dir/out"

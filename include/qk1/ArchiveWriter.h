@@ -1,0 +1,69 @@
+// Writing qk1 archives: the library's archive writer.
+//
+//   std::vector<qk::ArchiveEntry> entries = ...;   // name (CP932 bytes), time, data
+//   qk::WriteOptions options;                      // level, flags, password
+//   std::vector<std::uint8_t> archive;
+//   std::string error;
+//   if (qk::WriteArchive(entries, options, archive, &error) != qk::Status::kOk) ...;
+//
+// The writer keeps the decoder's context rings exactly as the decoder will,
+// restarts its LZ history at the entry table and at every batch by the batch
+// rule, and codes with the codewords that the decoder derives from the code
+// lengths it sends. Every archive is decoded again before it is handed out, so
+// the writer never returns an archive that decodes differently from its input.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "qk1/Status.h"
+
+namespace qk {
+
+struct ArchiveEntry {
+    std::string name;        // Shift-JIS (CP932) path, '\' or '/' between components
+    std::uint32_t time = 0;  // modification time, seconds since 1970 UTC
+    std::vector<std::uint8_t> data;
+};
+
+struct WriteOptions {
+    // 1 (fastest) to 9 (smallest). Low levels take the best reference at each
+    // step; middle ones look a literal ahead and rank choices by the code
+    // lengths of a sample parse; 8 and 9 parse twice over the whole input and,
+    // with chooseModes, pick the model size and insertion mode per archive.
+    int level = 6;
+    bool largeModel = false;   // 512 candidates per context and a 1280-symbol alphabet
+    bool insertInner = false;  // offer positions inside copied runs to the rings
+    // At levels 8 and 9: try both model sizes and both insertion modes on a
+    // sample and use the smallest (largeModel and insertInner are then ignored).
+    bool chooseModes = true;
+    // Threads that parse batches (and, when choosing modes, the modes) side by
+    // side; 0: one per processor.
+    int threads = 0;
+    bool usePassword = false;
+    std::string password;  // CP932 bytes; used when usePassword
+    // How many of a ring's slots the match search looks at, newest first
+    // (0: all of them).
+    int searchDepth = 0;
+    bool verify = true;  // decode the result again and compare
+};
+
+// Writes a complete archive into `out`: kOk, or what stopped it with a reason
+// in `error` (when given): kTooLarge (sizes beyond the format's 2^31 limits),
+// kInvalidArgument (a name holding a zero byte, an empty password), kNoMemory,
+// or kVerifyFailed (the archive did not decode back to its input).
+Status WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+                  std::vector<std::uint8_t>& out, std::string* error);
+// Same, taking the entries over: the bytes of entries that share a batch are
+// gathered into the batch's block and released one by one, so the input is
+// not held twice. The same archive results.
+Status WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
+                  std::vector<std::uint8_t>& out, std::string* error);
+
+// A self-extracting file into `out`: the program image, the archive, and the
+// archive's length as 4 big-endian bytes. kOk or kNoMemory.
+Status MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,
+                          const std::vector<std::uint8_t>& archive, std::vector<std::uint8_t>& out);
+
+}  // namespace qk

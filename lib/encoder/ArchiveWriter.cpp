@@ -1,0 +1,453 @@
+#include "qk1/ArchiveWriter.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+#include "codec/InputStream.h"
+#include "format/ArchiveHeader.h"
+#include "format/ByteOrder.h"
+#include "format/EntryTable.h"
+#include "format/CodeModel.h"
+#include "codec/LzDecoder.h"
+#include "encoder/BitPacker.h"
+#include "encoder/CodeLengths.h"
+#include "encoder/LzParser.h"
+
+namespace qk {
+
+namespace {
+
+constexpr int kMaxCodeLength = 31;
+constexpr int kLengthSymbols = 128;
+constexpr std::uint32_t kEscape = 127;
+constexpr std::int64_t kFormatLimit = std::numeric_limits<std::int32_t>::max();
+
+Status Fail(std::string* error, Status status, const std::string& reason) {
+    if (error) *error = reason;
+    return status;
+}
+
+// The decoder's view of the compressed bytes during verification.
+class BufferStream : public InputStream {
+  public:
+    BufferStream(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    int Read(std::uint8_t* buffer, int count) override {
+        const std::size_t n = std::min(size_ - pos_, static_cast<std::size_t>(count));
+        std::memcpy(buffer, data_ + pos_, n);
+        pos_ += n;
+        return static_cast<int>(n);
+    }
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// One LZ block's bytes: the table, or the entries of one batch back to back.
+struct Block {
+    const std::uint8_t* data;
+    std::int32_t size;
+};
+
+// Decodes `compressed` block by block and compares with the input blocks.
+bool DecodesBack(const std::uint8_t* compressed, std::size_t size, const WriteOptions& options,
+                 const std::vector<Block>& blocks) {
+    BufferStream stream(compressed, size);
+    std::unique_ptr<LzDecoder> decoder(
+        new (std::nothrow) LzDecoder(&stream, options.insertInner, options.largeModel));
+    if (!decoder || !decoder->valid()) return false;
+    std::int32_t largest = 0;
+    for (const Block& b : blocks) largest = std::max(largest, b.size);
+    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
+                                               std::uint8_t[largest > 0 ? largest : 1]);
+    if (!buffer) return false;
+    for (const Block& b : blocks) {
+        decoder->Reset(buffer.get(), b.size);
+        if (decoder->Decode(b.size) != LzDecoder::kDone) return false;
+        if (b.size > 0 && std::memcmp(buffer.get(), b.data, static_cast<std::size_t>(b.size)) != 0)
+            return false;
+    }
+    return true;
+}
+
+struct TokenCounts {
+    std::vector<std::uint64_t> symbols;
+    std::vector<std::uint64_t> lengths;
+    std::uint64_t escapeBits = 0;  // size fields and values behind escapes
+};
+
+TokenCounts CountTokens(const std::vector<std::vector<Token>>& tokens, bool largeModel) {
+    const unsigned slotCount = largeModel ? 512 : 256;
+    TokenCounts counts;
+    counts.symbols.assign(largeModel ? 1280 : 768, 0);
+    counts.lengths.assign(kLengthSymbols, 0);
+    for (const std::vector<Token>& block : tokens) {
+        for (const Token& t : block) {
+            ++counts.symbols[t.symbol];
+            if (t.symbol >= slotCount) continue;
+            ++counts.lengths[std::min<std::uint32_t>(t.lengthValue, kEscape)];
+            if (t.lengthValue >= kEscape)
+                counts.escapeBits +=
+                    5 +
+                    std::max<unsigned>(1u, static_cast<unsigned>(std::bit_width(t.lengthValue)));
+        }
+    }
+    return counts;
+}
+
+struct CodeSet {
+    std::vector<std::uint8_t> symbolLengths;
+    std::vector<std::uint8_t> lengthLengths;
+};
+
+CodeSet ChooseCodes(const TokenCounts& counts) {
+    return {ChooseCodeLengths(counts.symbols, kMaxCodeLength),
+            ChooseCodeLengths(counts.lengths, kMaxCodeLength)};
+}
+
+// Size of the coded tokens in bits under the codes their counts give.
+std::uint64_t CodedBits(const TokenCounts& counts) {
+    const CodeSet codes = ChooseCodes(counts);
+    std::uint64_t bits = counts.escapeBits + 5 * (counts.symbols.size() + kLengthSymbols);
+    for (std::size_t i = 0; i < counts.symbols.size(); ++i)
+        bits += counts.symbols[i] * codes.symbolLengths[i];
+    for (std::size_t i = 0; i < counts.lengths.size(); ++i)
+        bits += counts.lengths[i] * codes.lengthLengths[i];
+    return bits;
+}
+
+// Search effort and parse style of each level.
+struct LevelPlan {
+    ParserSettings settings;
+    int pricePasses;  // 0: default prices; 1: from a sample; n >= 2: n - 1 full parses
+    bool chooseModes;
+};
+
+LevelPlan PlanFor(const WriteOptions& options) {
+    const int level = std::clamp(options.level, 1, 9);
+    LevelPlan plan{};
+    ParserSettings& s = plan.settings;
+    static constexpr struct {
+        std::uint32_t depth;
+        int lazy;
+        std::uint32_t nice;
+        bool oneByte;
+        std::uint32_t minMatch;
+        int pricePasses;
+        bool chooseModes;
+    } kLevels[9] = {
+        // depth, lazy, nice, oneByte, minMatch, pricePasses, chooseModes
+        {64, 0, 64, false, 3, 1, false}, {0, 0, 128, false, 3, 1, false},
+        {0, 0, 128, false, 2, 1, false}, {0, 1, 128, false, 2, 1, false},
+        {0, 1, 256, false, 2, 1, false}, {0, 1, 512, true, 2, 1, false},
+        {0, 1, 512, true, 2, 1, true},   {0, 1, 1024, true, 2, 2, true},
+        {0, 1, 4096, true, 2, 3, true},
+    };
+    const auto& l = kLevels[level - 1];
+    s.searchDepth = l.depth;
+    s.lazySteps = l.lazy;
+    s.niceLength = l.nice;
+    s.oneByteRepeats = l.oneByte;
+    s.minMatch = l.minMatch;
+    plan.pricePasses = l.pricePasses;
+    plan.chooseModes = l.chooseModes && options.chooseModes;
+    if (options.searchDepth > 0) s.searchDepth = static_cast<std::uint32_t>(options.searchDepth);
+    return plan;
+}
+
+int ThreadCount(const WriteOptions& options) {
+    if (options.threads > 0) return std::min(options.threads, 64);
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(std::min(n, 64u));
+}
+
+// Runs task(index, worker) for every index below `count` on up to `threads`
+// threads; worker numbers are 0..threads-1, so per-worker state needs no lock.
+template <class Task>
+void RunTasks(std::size_t count, int threads, const Task& task) {
+    const int workers = static_cast<int>(std::min<std::size_t>(count, std::max(threads, 1)));
+    std::atomic<std::size_t> next{0};
+    auto work = [&](int worker) {
+        for (std::size_t i = next++; i < count; i = next++) task(i, worker);
+    };
+    std::vector<std::thread> pool;
+    for (int w = 1; w < workers; ++w) {
+        try {
+            pool.emplace_back(work, w);
+        } catch (const std::system_error&) {
+            break;  // fewer threads; the others take the work
+        }
+    }
+    work(0);
+    for (std::thread& t : pool) t.join();
+}
+
+// Parses every block with fresh rings, blocks side by side on `threads`
+// threads (batches restart the history, so they are independent).
+bool ParseBlocks(const std::vector<Block>& blocks, const ParserSettings& settings,
+                 const PriceTable& prices, int threads, std::vector<std::vector<Token>>& tokens) {
+    tokens.assign(blocks.size(), {});
+    const int workers =
+        static_cast<int>(std::min<std::size_t>(blocks.size(), std::max(threads, 1)));
+    std::vector<std::unique_ptr<LzParser>> parsers;
+    for (int w = 0; w < std::max(workers, 1); ++w) {
+        parsers.emplace_back(new (std::nothrow) LzParser(settings));
+        if (!parsers.back() || !parsers.back()->valid()) return false;
+        parsers.back()->SetPrices(prices);
+    }
+    RunTasks(blocks.size(), workers, [&](std::size_t i, int worker) {
+        tokens[i].reserve(static_cast<std::size_t>(blocks[i].size) / 4 + 16);
+        parsers[static_cast<std::size_t>(worker)]->ParseBlock(blocks[i].data, blocks[i].size,
+                                                              tokens[i]);
+    });
+    return true;
+}
+
+// Slices of the blocks, spread over all of them, for quick trial parses:
+// about an eighth of the input and at most 8 MiB.
+std::vector<Block> SampleBlocks(const std::vector<Block>& blocks) {
+    std::int64_t total = 0;
+    for (const Block& b : blocks) total += b.size;
+    const std::int64_t budget = std::min<std::int64_t>(
+        std::max<std::int64_t>(total / 8, std::min<std::int64_t>(total, 1 << 20)), 8 << 20);
+    const std::int64_t share = std::max<std::int64_t>(
+        64 << 10, budget / std::max<std::int64_t>(1, static_cast<std::int64_t>(blocks.size())));
+    std::vector<Block> sample;
+    std::int64_t taken = 0;
+    for (const Block& b : blocks) {
+        if (taken >= budget) break;
+        const std::int32_t size = static_cast<std::int32_t>(std::min<std::int64_t>(b.size, share));
+        if (size > 0) sample.push_back({b.data, size});
+        taken += size;
+    }
+    return sample;
+}
+
+Status Emit(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+            const std::vector<std::uint8_t>& table, std::int64_t total,
+          const std::vector<Block>& blocks, const std::vector<std::vector<Token>>& tokens,
+          std::vector<std::uint8_t>& out, std::string* error) {
+    // Code lengths from the counts; the codewords are the decoder's own.
+    const int symbolCount = options.largeModel ? 1280 : 768;
+    const unsigned slotCount = options.largeModel ? 512 : 256;
+    const CodeSet codeSet = ChooseCodes(CountTokens(tokens, options.largeModel));
+    const std::vector<std::uint8_t>& symbolLengths = codeSet.symbolLengths;
+    const std::vector<std::uint8_t>& lengthLengths = codeSet.lengthLengths;
+    std::vector<std::uint32_t> symbolCodes(symbolLengths.size()), lengthCodes(lengthLengths.size());
+    std::vector<std::uint16_t> symbolBits(symbolLengths.size()), lengthBits(lengthLengths.size());
+    if (!BuildCodeFromLengths(symbolLengths.data(), symbolCount, symbolCodes.data(),
+                              symbolBits.data()) ||
+        !BuildCodeFromLengths(lengthLengths.data(), kLengthSymbols, lengthCodes.data(),
+                              lengthBits.data())) {
+        return Fail(error, Status::kNoMemory, "not enough memory");
+    }
+    for (int i = 0; i < symbolCount; ++i) {
+        if (symbolBits[i] != symbolLengths[i])
+            return Fail(error, Status::kVerifyFailed, "internal error: code lengths not complete");
+    }
+
+    // Header, code-length block, then every token.
+    ArchiveHeader header;
+    header.flags =
+        static_cast<std::uint8_t>((options.largeModel ? 1 : 0) | (options.insertInner ? 2 : 0) |
+                                  (options.usePassword ? 4 : 0));
+    PasswordKey key{{0, 0, 0, 0}, 0};
+    if (options.usePassword) key = DeriveKey(options.password);
+    header.passwordCheck = key.check;
+    header.totalSize = static_cast<std::int32_t>(total);
+    header.tableSize = static_cast<std::int32_t>(table.size());
+    header.entryCount = static_cast<std::int32_t>(entries.size());
+
+    out.assign(kHeaderSize, 0);
+    FormatHeader(header, out.data());
+    BitPacker bits(out);
+    for (std::uint8_t l : symbolLengths) bits.Put(l, 5);
+    for (std::uint8_t l : lengthLengths) bits.Put(l, 5);
+    for (const std::vector<Token>& block : tokens) {
+        for (const Token& t : block) {
+            bits.PutCode(symbolCodes[t.symbol], symbolBits[t.symbol]);
+            if (t.symbol >= slotCount) continue;
+            if (t.lengthValue < kEscape) {
+                bits.PutCode(lengthCodes[t.lengthValue], lengthBits[t.lengthValue]);
+            } else {
+                const unsigned n =
+                    std::max<unsigned>(1u, static_cast<unsigned>(std::bit_width(t.lengthValue)));
+                bits.PutCode(lengthCodes[kEscape], lengthBits[kEscape]);
+                bits.Put(n - 1, 5);
+                bits.Put(t.lengthValue, n);
+            }
+        }
+    }
+    bits.Flush();
+
+    if (options.verify &&
+        !DecodesBack(out.data() + kHeaderSize, out.size() - kHeaderSize, options, blocks)) {
+        out.clear();
+        return Fail(error, Status::kVerifyFailed, "internal error: the archive does not decode back to its input");
+    }
+    if (options.usePassword) {
+        for (std::size_t i = kHeaderSize; i < out.size(); ++i)
+            out[i] ^= key.key[(i - kHeaderSize) & 3];
+    }
+    return Status::kOk;
+}
+
+// `release`, when given, is `entries` itself: the data of each entry gathered
+// into a batch's block is released as soon as it is copied.
+Status Write(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>* release,
+           const WriteOptions& options, std::vector<std::uint8_t>& out, std::string* error) {
+    if (entries.size() > static_cast<std::size_t>(kFormatLimit / 8))
+        return Fail(error, Status::kTooLarge, "too many entries");
+    if (options.usePassword && options.password.empty())
+        return Fail(error, Status::kInvalidArgument, "the password is empty");
+
+    // The entry table: sizes, times, then the names with their zero bytes.
+    std::vector<std::uint8_t> table;
+    std::vector<std::int32_t> sizes;
+    std::int64_t total = 0;
+    for (const ArchiveEntry& e : entries) {
+        if (e.data.size() > static_cast<std::size_t>(kFormatLimit)) {
+            return Fail(error, Status::kTooLarge, "entry too large for the format: " + e.name);
+        }
+        if (e.name.find('\0') != std::string::npos) return Fail(error, Status::kInvalidArgument, "a name holds a zero byte");
+        sizes.push_back(static_cast<std::int32_t>(e.data.size()));
+        total += static_cast<std::int64_t>(e.data.size());
+    }
+    std::vector<std::uint32_t> times;
+    std::vector<std::string_view> names;
+    for (const ArchiveEntry& e : entries) {
+        times.push_back(e.time);
+        names.push_back(e.name);
+    }
+    FormatEntryTable(sizes, times, names, table);
+    total += static_cast<std::int64_t>(table.size());
+    if (total > kFormatLimit)
+        return Fail(error, Status::kTooLarge, "archive content too large for the format (2 GiB)");
+
+    // LZ blocks: the table, then every batch by the decoder's batch rule.
+    const std::int32_t largest = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
+    const std::vector<Batch> batches = FormBatches(sizes, largest);
+    std::vector<std::vector<std::uint8_t>> batchData;
+    std::vector<Block> blocks{{table.data(), static_cast<std::int32_t>(table.size())}};
+    for (const Batch& b : batches) {
+        const ArchiveEntry* first = &entries[static_cast<std::size_t>(b.first)];
+        if (b.count == 1) {
+            blocks.push_back({first->data.data(), b.total});
+            continue;
+        }
+        std::vector<std::uint8_t> joined;
+        joined.reserve(static_cast<std::size_t>(b.total));
+        for (std::int32_t i = 0; i < b.count; ++i) {
+            joined.insert(joined.end(), first[i].data.begin(), first[i].data.end());
+            if (release) std::vector<std::uint8_t>().swap((*release)[b.first + i].data);
+        }
+        batchData.push_back(std::move(joined));
+        blocks.push_back({batchData.back().data(), b.total});
+    }
+
+    const LevelPlan plan = PlanFor(options);
+    ParserSettings settings = plan.settings;
+    settings.largeModel = options.largeModel;
+    settings.insertInner = options.insertInner;
+    const int threads = ThreadCount(options);
+    std::vector<std::vector<Token>> tokens;
+
+    if (plan.chooseModes) {
+        // The four forms on a sample, side by side; the smallest wins.
+        const std::vector<Block> sample = SampleBlocks(blocks);
+        std::uint64_t bits[4] = {};
+        bool ok[4] = {};
+        RunTasks(4, threads, [&](std::size_t form, int) {
+            ParserSettings s = settings;
+            s.largeModel = form & 1;
+            s.insertInner = form & 2;
+            std::vector<std::vector<Token>> t;
+            ok[form] = ParseBlocks(sample, s, PriceTable::Default(s.largeModel), 1, t);
+            if (ok[form]) bits[form] = CodedBits(CountTokens(t, s.largeModel));
+        });
+        // Forms in the order of their decoding cost: the large model has twice
+        // the ring memory, inner positions cost a ring check per copied byte.
+        // A costlier form must save 1% (inner positions 3%) to be taken.
+        int best = -1;
+        for (int form : {0, 1, 2, 3}) {
+            const std::uint64_t margin = bits[form] / ((form & 2) ? 33 : 100);
+            if (ok[form] && (best < 0 || bits[form] + margin < bits[best])) best = form;
+        }
+        if (best < 0) return Fail(error, Status::kNoMemory, "not enough memory");
+        settings.largeModel = best & 1;
+        settings.insertInner = best & 2;
+    }
+
+    // Prices: the code lengths of an earlier parse, of a sample or of everything.
+    PriceTable prices = PriceTable::Default(settings.largeModel);
+    if (plan.pricePasses > 0) {
+        const std::vector<Block> sample = plan.pricePasses == 1 ? SampleBlocks(blocks) : blocks;
+        const int passes = std::max(1, plan.pricePasses - 1);
+        for (int pass = 0; pass < passes; ++pass) {
+            if (!ParseBlocks(sample, settings, prices, threads, tokens))
+                return Fail(error, Status::kNoMemory, "not enough memory");
+            const TokenCounts counts = CountTokens(tokens, settings.largeModel);
+            const CodeSet codes = ChooseCodes(counts);
+            prices = PriceTable::FromCodeLengths(settings.largeModel, codes.symbolLengths,
+                                                 codes.lengthLengths, counts.symbols);
+        }
+    }
+    if (!ParseBlocks(blocks, settings, prices, threads, tokens))
+        return Fail(error, Status::kNoMemory, "not enough memory");
+
+    WriteOptions used = options;
+    used.largeModel = settings.largeModel;
+    used.insertInner = settings.insertInner;
+    return Emit(entries, used, table, total, blocks, tokens, out, error);
+}
+
+// Vectors that cannot grow throw; the writer's promise is a status.
+Status WriteCaught(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>* release,
+                   const WriteOptions& options, std::vector<std::uint8_t>& out, std::string* error) {
+    try {
+        return Write(entries, release, options, out, error);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    out.clear();
+    return Fail(error, Status::kNoMemory, "not enough memory");
+}
+
+}  // namespace
+
+Status WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+                    std::vector<std::uint8_t>& out, std::string* error) {
+    return WriteCaught(entries, nullptr, options, out, error);
+}
+
+Status WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
+                    std::vector<std::uint8_t>& out, std::string* error) {
+    return WriteCaught(entries, &entries, options, out, error);
+}
+
+Status MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,
+                          const std::vector<std::uint8_t>& archive, std::vector<std::uint8_t>& out) {
+    try {
+        out.clear();
+        out.reserve(programImage.size() + archive.size() + kTrailerSize);
+        out.insert(out.end(), programImage.begin(), programImage.end());
+        out.insert(out.end(), archive.begin(), archive.end());
+        AppendBigEndian32(out, static_cast<std::uint32_t>(archive.size()));
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return Status::kNoMemory;
+    }
+    return Status::kOk;
+}
+
+}  // namespace qk

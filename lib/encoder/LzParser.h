@@ -1,0 +1,99 @@
+// Cutting a block into literals, candidate references and repeat references,
+// with the context rings kept exactly as the decoder keeps them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "format/ContextRings.h"
+
+namespace qk {
+
+// One coded step: a main-alphabet symbol and, for a candidate reference, the
+// reference length less 2 (the value the length code carries).
+struct Token {
+    std::uint16_t symbol;
+    std::uint32_t lengthValue;
+};
+
+// What each coded item is expected to cost, in 1/16 bit, for ranking the
+// choices of a parse: from the code lengths of an earlier parse, or from a
+// rough default shape when none has been made.
+struct PriceTable {
+    static constexpr int kUnit = 16;
+
+    std::uint32_t symbol[1280];
+    std::uint32_t length[128];
+    std::uint32_t averageLiteral;  // literal cost weighted by how often each occurs
+
+    // Default shape: literals near 6.5 bits, references dearer for older slots.
+    static PriceTable Default(bool largeModel);
+    // From the code lengths of both alphabets and the literal counts behind them.
+    static PriceTable FromCodeLengths(bool largeModel, const std::vector<std::uint8_t>& symbolBits,
+                                      const std::vector<std::uint8_t>& lengthBits,
+                                      const std::vector<std::uint64_t>& symbolCounts);
+
+    std::uint32_t Length(std::uint32_t value) const;
+};
+
+// How hard the parser looks.
+struct ParserSettings {
+    bool largeModel = false;
+    bool insertInner = false;
+    // Newest slots of a ring that the search looks at (0: all of them).
+    std::uint32_t searchDepth = 0;
+    // Steps the parse looks ahead before taking a reference: 0 takes the best
+    // reference at once (greedy), 1 or 2 first try a literal in front of it.
+    int lazySteps = 0;
+    // A match this long ends the search at its position.
+    std::uint32_t niceLength = 256;
+    // Also weigh repeat references of one byte against the literal.
+    bool oneByteRepeats = false;
+    // Slots whose first bytes agree with the position's in fewer than this
+    // many bytes (2 or 3) are passed over without a closer look.
+    std::uint32_t minMatch = 2;
+};
+
+class LzParser {
+  public:
+    // searchDepth: how many slots of a ring to look at, newest first (0: all).
+    LzParser(bool largeModel, bool insertInner, int searchDepth);
+    explicit LzParser(const ParserSettings& settings);
+
+    bool valid() const { return rings_.valid() && keys_; }
+
+    // Prices for ranking choices; without a call, PriceTable::Default.
+    void SetPrices(const PriceTable& prices) { prices_ = prices; }
+
+    // Parses one block with fresh rings and appends its tokens.
+    void ParseBlock(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens);
+
+  private:
+    // One way to code the bytes at a position.
+    struct Choice {
+        std::uint32_t length = 1;
+        std::int64_t gain = 0;  // literal cost of the bytes covered less the choice's cost
+        Token token{0, 0};
+        bool repeat = false;
+        std::uint32_t slot = 0;  // ring slot of a repeat reference
+    };
+
+    std::uint32_t KeyAt(std::uint32_t position) const;
+    void EnterStep(std::int32_t& insertPos, std::int32_t outputPos, std::uint32_t length);
+    Choice Best(std::int32_t pos, std::uint8_t context) const;
+    std::uint32_t Extend(std::uint32_t from, std::uint32_t at, std::uint32_t matched,
+                         std::uint32_t limit) const;
+
+    ParserSettings settings_;
+    ContextRings rings_;
+    // Per slot, the first four bytes at the slot's position (little-endian),
+    // so that a ring is searched with word compares. Sixteen spare entries at
+    // the end let the search read whole groups of sixteen.
+    std::unique_ptr<std::uint32_t[]> keys_;
+    PriceTable prices_;
+    const std::uint8_t* data_ = nullptr;
+    std::uint32_t size_ = 0;
+};
+
+}  // namespace qk

@@ -1,0 +1,156 @@
+// Files, directories and times, the same calls on every platform.
+//
+// Every path handed to these functions is program text: Shift-JIS (CP932)
+// bytes, as archive names and messages are. The platform side converts it to
+// what its file system speaks (UTF-8 under a UTF-8 locale, UTF-16 on Windows,
+// the bytes unchanged otherwise).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace qk::platform {
+
+// The path separator of this platform, as one program-text byte.
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+// Puts the null device on standard input, output or error where the program
+// was started with one of them closed. Otherwise the first file it opens
+// would take that place, and an answer or a password would be read from an
+// archive. Call once at start-up.
+void GuardStandardStreams();
+
+// Opens a file for reading in binary mode; null when it cannot be opened.
+std::FILE* OpenForRead(const std::string& path);
+
+// Owner of one open stdio file; closes it on destruction.
+class FileHolder {
+  public:
+    FileHolder() = default;
+    explicit FileHolder(std::FILE* file) : file_(file) {}
+    ~FileHolder() { Close(); }
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+
+    std::FILE* get() const { return file_; }
+    explicit operator bool() const { return file_ != nullptr; }
+    void Close() {
+        if (file_) std::fclose(file_);
+        file_ = nullptr;
+    }
+
+  private:
+    std::FILE* file_ = nullptr;
+};
+
+struct FileStatus {
+    bool exists = false;
+    bool isDirectory = false;
+    std::int64_t size = 0;
+    std::int64_t modifiedTime = 0;  // seconds since 1970-01-01 UTC
+};
+
+// Queries the file system; a path that does not exist gives exists == false.
+FileStatus QueryFile(const std::string& path);
+
+// Creates one directory. False when it could not be created.
+bool MakeDirectory(const std::string& path);
+
+// Sets access and modification time of a file to `time` (seconds since 1970).
+bool SetFileTime(const std::string& path, std::uint32_t time);
+
+// Removes a file. False when it could not be removed.
+bool RemoveFile(const std::string& path);
+
+// Size of an open file, or -1.
+std::int64_t FileSizeOf(std::FILE* file);
+
+// Seconds and milliseconds of the wall clock.
+struct ClockTime {
+    std::int64_t seconds;
+    int milliseconds;
+};
+ClockTime Now();
+
+// The program's own file (not argv[0]): /proc/self/exe, GetModuleFileName.
+// Empty when it cannot be found.
+std::string ProgramFilePath();
+
+// An open folder below the output folder. Files are made in it by name, so
+// whatever becomes of the path that led to it afterwards (a folder on the way
+// replaced by a symbolic link) cannot send them elsewhere. On POSIX systems
+// it holds the folder open; on Windows it keeps the path.
+class OutputFolder {
+  public:
+    OutputFolder() = default;
+    ~OutputFolder();
+    OutputFolder(const OutputFolder&) = delete;
+    OutputFolder& operator=(const OutputFolder&) = delete;
+
+    // Opens `root` (empty: the current folder) as it is, a link too, then
+    // each folder of `relative` below it without following a link. False
+    // when one is missing, no folder or a link.
+    bool Open(const std::string& root, const std::string& relative);
+    void Close();
+    bool valid() const;
+
+    // Sets access and modification time of the file `name` in the folder,
+    // a link at that name itself and not what it leads to.
+    bool SetFileTime(const std::string& name, std::uint32_t time) const;
+
+  private:
+    friend class OutputFileWriter;
+#ifdef _WIN32
+    std::string path_;  // with its closing separator; empty when closed
+    bool open_ = false;
+#else
+    int descriptor_ = -1;
+#endif
+};
+
+// A file being written that replaces its target only when complete: the bytes
+// go to a temporary file beside the target, and Commit renames it over the
+// target. Destroying an uncommitted OutputFileWriter removes the temporary, so
+// a failed write leaves any old file untouched. On POSIX systems a target that
+// does not exist yet is created under its own name at once (there is nothing
+// to keep, and the rename is saved); uncommitted, it is removed again. A
+// target that is a folder cannot be created.
+class OutputFileWriter {
+  public:
+    OutputFileWriter() = default;
+    ~OutputFileWriter();
+    OutputFileWriter(const OutputFileWriter&) = delete;
+    OutputFileWriter& operator=(const OutputFileWriter&) = delete;
+
+    // Creates the file for `target`. False when it cannot be created.
+    bool Create(const std::string& target);
+    // Creates the file for `name` (one name, no folders) in `folder`, which
+    // must stay open until the writer is done.
+    bool Create(const OutputFolder& folder, const std::string& name);
+    // Writes `count` bytes; returns the number written.
+    std::int64_t Write(const void* data, std::int64_t count);
+    // Closes the file and puts it in place of the target. False on failure
+    // (the temporary is then removed).
+    bool Commit();
+
+  private:
+    void Discard();
+#ifdef _WIN32
+    std::FILE* file_ = nullptr;
+#else
+    bool CreateAt(int folder, std::string target);
+    int descriptor_ = -1;
+    int folder_ = -1;  // the folder the names below are relative to (or AT_FDCWD)
+#endif
+    std::string target_;
+    // The file being written, a temporary beside the target or (new on POSIX)
+    // the target itself; removed unless committed.
+    std::string temporary_;
+};
+
+}  // namespace qk::platform

@@ -1,0 +1,57 @@
+// qk t: decodes every entry of each archive without writing anything.
+#include "platform/Text.h"
+#include "qk/ArchiveSession.h"
+#include "qk/Commands.h"
+#include "qk/Output.h"
+#include "qk/ProgressBar.h"
+
+namespace qk::tool {
+
+namespace {
+
+// Empty when the archive decodes in full, otherwise what is wrong.
+std::string Check(ArchiveSession& session, const Options& options) {
+    std::int32_t current = 0;
+    ProgressBar bar(!options.quiet, session.TotalSize());
+    const ArchiveReader::Status status = session.Walk(
+        [&](std::int32_t i, const std::uint8_t*, std::int32_t) {
+            current = i + 1;
+            return true;
+        },
+        [&](std::int64_t done) { bar.Update(done, session.shownPath()); }, session.count() - 1);
+    bar.Clear();
+    if (status != ArchiveReader::Status::kOk) {
+        // The failing batch starts at the first entry not yet handed out.
+        const std::string where =
+            current < session.count() ? "entry " + session.DisplayName(current) + ": " : "";
+        return where + DescribeStatus(status);
+    }
+    // The header's count of entry bytes must agree with the table.
+    if (session.header().dataSize() != session.TotalSize()) {
+        return "the header counts " + Grouped(session.header().dataSize()) +
+               " bytes of entries, the table " + Grouped(session.TotalSize());
+    }
+    return {};
+}
+
+}  // namespace
+
+int RunTest(const Options& options, const NameCodec& codec) {
+    bool failed = false;
+    for (const std::string& operand : options.operands) {
+        ArchiveSession session(options, codec, false);
+        const std::string problem =
+            session.Open(platform::FromNative(operand)) ? Check(session, options) : session.error();
+        if (!problem.empty()) {
+            failed = true;
+            Out(session.shownPath() + ": FAILED: " + problem + "\n");
+        } else if (!options.quiet) {
+            Out(session.shownPath() + ": OK (" + Grouped(session.count()) +
+                (session.count() == 1 ? " file, " : " files, ") + Grouped(session.TotalSize()) +
+                " bytes)\n");
+        }
+    }
+    return failed ? kExitFailure : kExitOk;
+}
+
+}  // namespace qk::tool

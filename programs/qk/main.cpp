@@ -1,0 +1,34 @@
+// qk: list, test, extract, print and create qk1 archives.
+#include <clocale>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "qk/Tool.h"
+
+int main(int argc, char** argv) {
+    // A closed standard input must not become the archive or a file that
+    // answers the questions.
+    qk::platform::GuardStandardStreams();
+    // The locale decides only how names are shown (--charset=auto).
+    std::setlocale(LC_CTYPE, "");
+    qk::platform::InitTextMode();
+    const bool localeIsUtf8 = qk::platform::CurrentTextMode() == qk::platform::TextMode::kUtf8;
+#ifndef _WIN32
+    // The tool converts names itself (see tool/Charset.h): file names reach
+    // the file system as the bytes it computed.
+    qk::platform::SetTextMode(qk::platform::TextMode::kPassThrough);
+#endif
+    try {
+        return qk::tool::RunTool(std::vector<std::string>(argv + 1, argv + argc), localeIsUtf8);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qk: %s\n", e.what());
+        return 2;
+    } catch (...) {
+        std::fprintf(stderr, "qk: unexpected failure\n");
+        return 2;
+    }
+}

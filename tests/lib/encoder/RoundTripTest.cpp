@@ -1,0 +1,310 @@
+// Archives written by the writer and read back by the library's reader: every
+// flag combination, passwords, self-extracting files, and data shaped to
+// stress the rings (runs, repeats, binaries, many small and empty entries,
+// entries longer than a ring's reach).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "format/ArchiveHeader.h"
+#include "format/EntryTable.h"
+#include "qk1/ArchiveReader.h"
+#include "qk1/ArchiveWriter.h"
+#include "support/TestSupport.h"
+
+namespace qk {
+namespace {
+
+using test::Bytes;
+
+Bytes Text(std::size_t size, std::mt19937& rng) {
+    static const char* kWords[] = {
+        "the ", "archive ", "decoder ", "ring ", "\x83\x74\x83\x40\x83\x43\x83\x8b ",
+        "\n",   "slot ",    "context ", "0123 ", "data "};
+    Bytes out;
+    while (out.size() < size) {
+        const char* w = kWords[rng() % 10];
+        out.insert(out.end(), w, w + std::strlen(w));
+    }
+    out.resize(size);
+    return out;
+}
+
+Bytes Binary(std::size_t size, std::mt19937& rng) {
+    Bytes out(size);
+    for (auto& b : out) b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+Bytes Runs(std::size_t size, std::mt19937& rng) {
+    Bytes out;
+    while (out.size() < size)
+        out.insert(out.end(), 1 + rng() % 700, static_cast<std::uint8_t>(rng() % 3));
+    out.resize(size);
+    return out;
+}
+
+std::vector<ArchiveEntry> MixedEntries(std::mt19937& rng) {
+    std::vector<ArchiveEntry> entries;
+    auto add = [&](std::string name, Bytes data) {
+        entries.push_back({std::move(name), static_cast<std::uint32_t>(rng()), std::move(data)});
+    };
+    add("readme.txt", Text(5000, rng));
+    add("empty", {});
+    add("dir/sub\\bin.dat", Binary(3000, rng));
+    add("\x95\x5C\\runs.bin", Runs(20000, rng));
+    add("", Text(17, rng));
+    for (int i = 0; i < 30; ++i) add("small/" + std::to_string(i), Text(rng() % 400, rng));
+    add("empty2", {});
+    // Longer than any ring can reach back (256 or 512 entries per context).
+    Bytes repeated = Text(30000, rng);
+    const Bytes copy(repeated.begin(), repeated.begin() + 20000);
+    repeated.insert(repeated.end(), copy.begin(), copy.end());
+    add("long.txt", repeated);
+    return entries;
+}
+
+void ExpectRoundTrip(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+                     bool selfExtracting = false) {
+    Bytes archive;
+    std::string error;
+    ASSERT_EQ(WriteArchive(entries, options, archive, &error), Status::kOk) << error;
+    if (selfExtracting) {
+        std::vector<std::uint8_t> program;
+        ASSERT_EQ(MakeSelfExtracting(Bytes(4567, 0xCC), archive, program), Status::kOk);
+        archive = std::move(program);
+    }
+    test::TempDir dir;
+    const std::string path = dir.path() + "/t.qk1";
+    test::WriteFileBytes(path, archive);
+
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(path), ArchiveReader::Status::kOk);
+    EXPECT_EQ(reader.header().offset, selfExtracting ? 4567 : 0);
+    EXPECT_EQ(reader.header().largeModel(), options.largeModel);
+    EXPECT_EQ(reader.header().insertInner(), options.insertInner);
+    ASSERT_EQ(reader.header().passwordSet(), options.usePassword);
+    if (options.usePassword) {
+        ASSERT_EQ(reader.CheckPassword(options.password), Status::kOk);
+    }
+    ASSERT_EQ(reader.ReadTable('\\'), ArchiveReader::Status::kOk);
+    const EntryTable& table = reader.entries();
+    ASSERT_EQ(table.entryCount, static_cast<std::int32_t>(entries.size()));
+    std::size_t visited = 0;
+    const auto status =
+        reader.ForEachEntry([&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
+            const ArchiveEntry& e = entries[static_cast<std::size_t>(i)];
+            std::string name = e.name;
+            NormaliseSeparators(name, '\\');
+            EXPECT_EQ(table.names.Item(i), name);
+            EXPECT_EQ(table.times[i], e.time);
+            EXPECT_EQ(Bytes(data, data + size), e.data) << e.name;
+            ++visited;
+            return true;
+        });
+    EXPECT_EQ(status, ArchiveReader::Status::kOk);
+    EXPECT_EQ(visited, entries.size());
+}
+
+TEST(RoundTrip, EveryFlagCombinationAndPassword) {
+    std::mt19937 rng(1);
+    const auto entries = MixedEntries(rng);
+    for (int flags = 0; flags < 8; ++flags) {
+        WriteOptions o;
+        o.largeModel = flags & 1;
+        o.insertInner = flags & 2;
+        o.usePassword = flags & 4;
+        o.password = "\x83\x70\x83\x58 word";  // Shift-JIS bytes enter as signed
+        SCOPED_TRACE(flags);
+        ExpectRoundTrip(entries, o, flags == 5);
+    }
+}
+
+TEST(RoundTrip, EdgeShapedArchives) {
+    std::mt19937 rng(2);
+    WriteOptions o;
+    ExpectRoundTrip({}, o);                              // no entries at all
+    ExpectRoundTrip({{"only-empty", 0, {}}}, o);         // largest size 0
+    ExpectRoundTrip({{"a", 1, {'x'}}}, o);               // a one-byte block
+    ExpectRoundTrip({{"r", 2, Bytes(100000, 'z')}}, o);  // one long run: escaped lengths
+    std::vector<ArchiveEntry> many;
+    for (int i = 0; i < 2000; ++i)
+        many.push_back({"f" + std::to_string(i), 0, Text(rng() % 50, rng)});
+    ExpectRoundTrip(many, o);  // many batches
+    o.searchDepth = 4;
+    ExpectRoundTrip(MixedEntries(rng), o);
+}
+
+TEST(RoundTrip, RandomEntriesInRandomModes) {
+    std::mt19937 rng(9);
+    for (int round = 0; round < 25; ++round) {
+        std::vector<ArchiveEntry> entries;
+        const int count = static_cast<int>(rng() % 12);
+        for (int i = 0; i < count; ++i) {
+            const std::size_t size = rng() % 3 == 0 ? 0 : rng() % 6000;
+            Bytes data = rng() % 3 == 0 ? Binary(size, rng)
+                         : rng() % 2    ? Text(size, rng)
+                                        : Runs(size, rng);
+            entries.push_back({"e" + std::to_string(i), static_cast<std::uint32_t>(rng()), data});
+        }
+        WriteOptions o;
+        o.largeModel = rng() & 1;
+        o.insertInner = rng() & 1;
+        o.usePassword = rng() & 1;
+        o.password = std::to_string(rng());
+        ExpectRoundTrip(entries, o);
+    }
+}
+
+TEST(RoundTrip, WalkWithProgressStopsWhereAsked) {
+    // Five entries of 3,000 bytes: one batch each (a batch holds no more
+    // than the largest entry).
+    std::mt19937 rng(7);
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 5; ++i) entries.push_back({"e" + std::to_string(i), 0, Text(3000, rng)});
+    Bytes archive;
+    ASSERT_EQ(WriteArchive(entries, WriteOptions(), archive, nullptr), Status::kOk);
+    test::TempDir dir;
+    const std::string path = dir.path() + "/walk.qk1";
+    test::WriteFileBytes(path, archive);
+
+    const auto open = [&](ArchiveReader& reader) {
+        ASSERT_EQ(reader.Open(path), ArchiveReader::Status::kOk);
+        ASSERT_EQ(reader.ReadTable('\\'), ArchiveReader::Status::kOk);
+        ASSERT_EQ(reader.batches().size(), 5u);
+    };
+    // Steps of 1,000 bytes: three reports a batch, rising through the walk;
+    // the walk ends after the batch of entry `last`.
+    ArchiveReader reader;
+    open(reader);
+    std::vector<std::int64_t> reports;
+    std::vector<std::int32_t> visited;
+    const auto visit = [&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
+        EXPECT_EQ(Bytes(data, data + size), entries[static_cast<std::size_t>(i)].data);
+        visited.push_back(i);
+        return true;
+    };
+    const auto report = [&](std::int64_t decoded) {
+        reports.push_back(decoded);
+        return true;
+    };
+    EXPECT_EQ(reader.ForEachEntry(visit, 1000, report, 2), ArchiveReader::Status::kOk);
+    EXPECT_EQ(visited, (std::vector<std::int32_t>{0, 1, 2}));
+    EXPECT_EQ(reports,
+              (std::vector<std::int64_t>{0, 1000, 2000, 3000, 4000, 5000, 6000, 7000, 8000}));
+
+    // A report answered false stops before that step: nothing of its batch
+    // is visited.
+    ArchiveReader stopped;
+    open(stopped);
+    visited.clear();
+    EXPECT_EQ(stopped.ForEachEntry(
+                  visit, 1000, [](std::int64_t decoded) { return decoded < 4000; }, 4),
+              ArchiveReader::Status::kStopped);
+    EXPECT_EQ(visited, (std::vector<std::int32_t>{0}));
+}
+
+TEST(Writer, EntriesTakenOverGiveTheSameArchive) {
+    std::mt19937 rng(11);
+    const auto entries = MixedEntries(rng);
+    for (int level : {1, 6, 9}) {
+        WriteOptions options;
+        options.level = level;
+        Bytes copied, taken;
+        ASSERT_EQ(WriteArchive(entries, options, copied, nullptr), Status::kOk);
+        std::vector<ArchiveEntry> handed = entries;
+        ASSERT_EQ(WriteArchive(std::move(handed), options, taken, nullptr), Status::kOk);
+        EXPECT_EQ(taken, copied) << "level " << level;
+    }
+}
+
+TEST(Writer, RefusesWhatTheFormatCannotHold) {
+    Bytes out;
+    std::string error;
+    WriteOptions o;
+    EXPECT_NE(WriteArchive({{std::string("a\0b", 3), 0, {}}}, o, out, &error), Status::kOk);
+    EXPECT_FALSE(error.empty());
+    o.usePassword = true;
+    EXPECT_NE(WriteArchive({{"a", 0, {}}}, o, out, &error), Status::kOk);
+}
+
+TEST(Writer, CompressesText) {
+    std::mt19937 rng(4);
+    const Bytes text = Text(200000, rng);
+    Bytes out;
+    ASSERT_EQ(WriteArchive({{"t", 0, text}}, WriteOptions{}, out, nullptr), Status::kOk);
+    EXPECT_LT(out.size(), text.size() / 3);
+}
+
+// Every level writes an archive that reads back, in every form; deeper levels
+// never come out larger on text, and level 9 picks its own form.
+TEST(Levels, EveryLevelRoundTripsAndDeeperLevelsPackTighter) {
+    std::mt19937 rng(12);
+    const auto entries = MixedEntries(rng);
+    std::vector<ArchiveEntry> text{{"a", 0, Text(150000, rng)}, {"b", 0, Runs(50000, rng)}};
+    std::size_t sizes[10] = {};
+    for (int level = 1; level <= 9; ++level) {
+        SCOPED_TRACE(level);
+        WriteOptions o;
+        o.level = level;
+        o.largeModel = level % 2 == 0;
+        o.insertInner = level % 3 == 0;
+        o.chooseModes = false;
+        ExpectRoundTrip(entries, o);
+        WriteOptions same;
+        same.level = level;
+        same.chooseModes = false;
+        Bytes archive;
+        ASSERT_EQ(WriteArchive(text, same, archive, nullptr), Status::kOk);
+        sizes[level] = archive.size();
+    }
+    EXPECT_LT(sizes[3], sizes[1]);
+    EXPECT_LT(sizes[6], sizes[1]);
+    EXPECT_LE(sizes[9], sizes[6] + sizes[6] / 100);
+
+    WriteOptions outOfRange;
+    outOfRange.level = 42;  // taken as the deepest level
+    ExpectRoundTrip(entries, outOfRange);
+    outOfRange.level = -3;  // and as the fastest
+    ExpectRoundTrip(entries, outOfRange);
+}
+
+// Batches are parsed on several threads; the archive must not depend on how
+// many, or on which thread finished first.
+TEST(Levels, ThreadCountDoesNotChangeTheArchive) {
+    std::mt19937 rng(13);
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 60; ++i) {
+        entries.push_back({"f" + std::to_string(i), 0,
+                           i % 5 == 0 ? Binary(rng() % 9000, rng) : Text(rng() % 9000, rng)});
+    }
+    for (int level : {1, 6, 9}) {
+        Bytes one, four;
+        WriteOptions o;
+        o.level = level;
+        o.threads = 1;
+        ASSERT_EQ(WriteArchive(entries, o, one, nullptr), Status::kOk);
+        o.threads = 4;
+        ASSERT_EQ(WriteArchive(entries, o, four, nullptr), Status::kOk);
+        EXPECT_EQ(one, four) << level;
+    }
+}
+
+// At level 9 the form is chosen per archive unless the caller fixes it.
+TEST(Levels, ChosenFormIsRecordedInTheHeader) {
+    std::mt19937 rng(14);
+    const Bytes text = Text(300000, rng);
+    WriteOptions o;
+    o.level = 9;
+    Bytes chosen, fixed;
+    ASSERT_EQ(WriteArchive({{"t", 0, text}}, o, chosen, nullptr), Status::kOk);
+    o.chooseModes = false;
+    ASSERT_EQ(WriteArchive({{"t", 0, text}}, o, fixed, nullptr), Status::kOk);
+    EXPECT_EQ(fixed[6], 0);  // small model, no inner positions, as asked
+    EXPECT_LE(chosen.size(), fixed.size() + fixed.size() / 100);
+    ExpectRoundTrip({{"t", 0, text}}, o);
+}
+
+}  // namespace
+}  // namespace qk
