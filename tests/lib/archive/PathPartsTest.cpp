@@ -23,7 +23,7 @@ TEST(PathParts, SplitsAtTheLastSeparatorAndDot) {
     ExpectParts(PathParts("dir.x\\file", '\\'), "dir.x\\", "file", "file", "");
     ExpectParts(PathParts("a/b\\c", '\\'), "a/b\\", "c", "c",
                 "");  // '/' is a plain character there
-    ExpectParts(PathParts("/home/u/a.qk1"), "/home/u/", "a.qk1", "a", ".qk1");
+    ExpectParts(PathParts("/home/u/a.qk1", '/'), "/home/u/", "a.qk1", "a", ".qk1");
 }
 
 TEST(PathParts, SecondByteOfADoubleByteCharacterIsNeverASeparatorOrDot) {
@@ -38,9 +38,9 @@ TEST(PathParts, SecondByteOfADoubleByteCharacterIsNeverASeparatorOrDot) {
                 "x\x82\x2E"
                 "a",
                 "");
-    ExpectParts(PathParts("\xE0\x2F/a"), "\xE0\x2F/", "a", "a", "");
+    ExpectParts(PathParts("\xE0\x2F/a", '/'), "\xE0\x2F/", "a", "a", "");
     // A lead byte at the very end ends the scan without reading past it.
-    ExpectParts(PathParts("a/b\x81"), "a/", "b\x81", "b\x81", "");
+    ExpectParts(PathParts("a/b\x81", '/'), "a/", "b\x81", "b\x81", "");
     // 0xF0-0xFF stand alone.
     ExpectParts(PathParts("\xF0\\x", '\\'), "\xF0\\", "x", "x", "");
 }

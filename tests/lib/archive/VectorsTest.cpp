@@ -1,9 +1,12 @@
 // The reference archives written by an independent implementation of the
 // format, each checked against its recorded expectation: header, table,
 // batches, the failing batch and every decoded entry's digest. The production
-// decoder and the plain reference form must both agree with it.
+// decoder and the plain reference form must both agree with it, and the
+// reader gives the same from a path, from memory and from callbacks that
+// deliver a few bytes at a time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -39,17 +42,54 @@ std::string Outcome(ArchiveReader::Status s) {
     }
 }
 
-class VectorTest : public testing::TestWithParam<std::string> {};
+enum class Source { kPath, kMemory, kTrickle };
 
-TEST_P(VectorTest, DecodesAsRecorded) {
-    const std::string name = GetParam();
+// A caller's source over memory that hands out at most 7 bytes a read.
+struct Trickle {
+    const Bytes& bytes;
+    std::size_t position = 0;
+    bool closed = false;
+
+    InputCallbacks Callbacks() {
+        InputCallbacks c;
+        c.context = this;
+        c.read = [](void* t, std::uint8_t* buffer, std::int64_t count) -> std::int64_t {
+            Trickle& self = *static_cast<Trickle*>(t);
+            const std::size_t n = std::min<std::size_t>(
+                {7, static_cast<std::size_t>(count), self.bytes.size() - self.position});
+            std::copy_n(self.bytes.begin() + static_cast<long>(self.position), n, buffer);
+            self.position += n;
+            return static_cast<std::int64_t>(n);
+        };
+        c.seek = [](void* t, std::int64_t offset) {
+            Trickle& self = *static_cast<Trickle*>(t);
+            if (offset < 0 || static_cast<std::size_t>(offset) > self.bytes.size()) return false;
+            self.position = static_cast<std::size_t>(offset);
+            return true;
+        };
+        c.size = [](void* t) {
+            return static_cast<std::int64_t>(static_cast<Trickle*>(t)->bytes.size());
+        };
+        c.close = [](void* t) { static_cast<Trickle*>(t)->closed = true; };
+        return c;
+    }
+};
+
+class VectorTest : public testing::TestWithParam<std::string> {};
+class VectorSourceTest : public testing::TestWithParam<std::tuple<std::string, Source>> {};
+
+TEST_P(VectorSourceTest, DecodesAsRecorded) {
+    const auto& [name, source] = GetParam();
     const Json expect = test::LoadVectorExpectation(name);
     const std::string path = test::VectorsDir() + "/" + name + ".qk1";
     const Bytes file = test::ReadFileBytes(path);
     ASSERT_EQ(test::Sha256Hex(file.data(), file.size()), expect["file_sha256"].text);
 
+    Trickle trickle{file};
     ArchiveReader reader;
-    ArchiveReader::Status status = reader.Open(path);
+    ArchiveReader::Status status = source == Source::kPath     ? reader.Open(path)
+                                   : source == Source::kMemory ? reader.Open(file.data(), file.size())
+                                                               : reader.Open(trickle.Callbacks());
     const std::string outcome = expect["outcome"].text;
     if (status != ArchiveReader::Status::kOk) {
         EXPECT_EQ(Outcome(status), outcome);
@@ -147,6 +187,25 @@ TEST_P(VectorTest, PlainFormAgrees) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reference, VectorTest, testing::ValuesIn(test::VectorNames()));
+INSTANTIATE_TEST_SUITE_P(Reference, VectorSourceTest,
+                         testing::Combine(testing::ValuesIn(test::VectorNames()),
+                                          testing::Values(Source::kPath, Source::kMemory,
+                                                          Source::kTrickle)));
+
+// The reader calls a caller's close once, when it lets go of the source.
+TEST(ReaderSource, CallbacksAreClosedWhenTheReaderIsDone) {
+    const Bytes file = test::ReadFileBytes(test::VectorsDir() + "/basic.qk1");
+    Trickle first{file}, second{file};
+    {
+        ArchiveReader reader;
+        ASSERT_EQ(reader.Open(first.Callbacks()), Status::kOk);
+        EXPECT_FALSE(first.closed);
+        ASSERT_EQ(reader.Open(second.Callbacks()), Status::kOk);  // a second open lets go of the first
+        EXPECT_TRUE(first.closed);
+        EXPECT_EQ(reader.sourceSize(), static_cast<std::int64_t>(file.size()));
+    }
+    EXPECT_TRUE(second.closed);
+}
 
 }  // namespace
 }  // namespace qk
