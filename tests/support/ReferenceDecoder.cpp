@@ -2,13 +2,53 @@
 
 #include <algorithm>
 
+#include "format/ArchiveHeader.h"
+#include "format/EntryTable.h"
+#include "support/TestSupport.h"
+
 namespace qk::test {
 
+PlainCode BuildPlainCode(const std::vector<std::uint32_t>& lengths) {
+    struct Group {
+        std::uint32_t depth;
+        std::vector<std::uint16_t> symbols;
+    };
+    PlainCode code;
+    code.count = static_cast<int>(lengths.size());
+    code.codes.assign(lengths.size(), 0);
+    code.lengths.assign(lengths.size(), 0);
+    std::vector<Group> list;
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        list.push_back({lengths[i], {static_cast<std::uint16_t>(i)}});
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Group& a, const Group& b) { return a.depth < b.depth; });
+    while (list.size() > 1) {
+        Group second = std::move(list.back());
+        list.pop_back();
+        Group first = std::move(list.back());
+        list.pop_back();
+        for (std::uint16_t s : first.symbols) {
+            ++code.lengths[s];
+            code.codes[s] >>= 1;
+        }
+        for (std::uint16_t s : second.symbols) {
+            ++code.lengths[s];
+            code.codes[s] = (code.codes[s] >> 1) | 0x80000000u;
+        }
+        Group merged{first.depth - 1, std::move(first.symbols)};
+        merged.symbols.insert(merged.symbols.end(), second.symbols.begin(), second.symbols.end());
+        std::size_t at = list.size();
+        while (at > 0 && list[at - 1].depth >= merged.depth) --at;
+        list.insert(list.begin() + static_cast<long>(at), std::move(merged));
+    }
+    return code;
+}
+
 ReferencePrefixDecoder::ReferencePrefixDecoder(InputStream* in, bool largeModel)
-    : symbolModel(largeModel ? 1280 : 768), lengthModel(128), input(in) {
+    : input(in) {
     inCount = static_cast<std::uint16_t>(input->Read(inBuf, 512));
     inPos = 0;
-    sortedCodes.resize(static_cast<std::size_t>(symbolModel.count));
+    sortedCodes.resize(largeModel ? 1280 : 768);
     failed = 0;
     LoadCodeTables();
 }
@@ -48,16 +88,17 @@ void ReferencePrefixDecoder::ConsumeBits(unsigned k) {
 
 void ReferencePrefixDecoder::LoadCodeTables() {
     ConsumeBits(32);
-    for (int i = 0; i < symbolModel.count; ++i) {
-        symbolModel.nodes[i].depth = window >> 27;
+    std::vector<std::uint32_t> symbolLengths(sortedCodes.size()), lengthLengths(128);
+    for (std::uint32_t& l : symbolLengths) {
+        l = window >> 27;
         ConsumeBits(5);
     }
-    for (int i = 0; i < 128; ++i) {
-        lengthModel.nodes[i].depth = window >> 27;
+    for (std::uint32_t& l : lengthLengths) {
+        l = window >> 27;
         ConsumeBits(5);
     }
-    BuildCode(symbolModel);
-    BuildCode(lengthModel);
+    symbolModel = BuildPlainCode(symbolLengths);
+    lengthModel = BuildPlainCode(lengthLengths);
     for (int i = 0; i < symbolModel.count; ++i) {
         sortedCodes[i] = {symbolModel.codes[i], symbolModel.lengths[i],
                           static_cast<std::uint16_t>(i)};
@@ -200,6 +241,37 @@ int ReferenceLzDecoder::Decode(std::int32_t target) {
         }
     }
     return decoder.failed ? 2 : 0;
+}
+
+PlainArchive DecodeWithPlainForm(const std::vector<std::uint8_t>& archive,
+                                 std::string_view password) {
+    PlainArchive plain;
+    ArchiveHeader header;
+    if (archive.size() < kHeaderSize || !ParseHeader(archive.data(), header)) {
+        plain.result = -1;
+        return plain;
+    }
+    std::vector<std::uint8_t> data(archive.begin() + kHeaderSize, archive.end());
+    if (header.passwordSet()) {
+        const PasswordKey key = DeriveKey(password);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] ^= key.key[i % 4];
+    }
+    MemoryStream stream(std::move(data));
+    ReferenceLzDecoder decoder(&stream, header.insertInner(), header.largeModel());
+    plain.table.resize(static_cast<std::size_t>(header.tableSize));
+    decoder.Reset(plain.table.data(), header.tableSize);
+    plain.result = decoder.Decode(header.tableSize);
+    if (plain.result != 0 || !ParseEntryTable(plain.table.data(), header.tableSize,
+                                              header.entryCount, '/', plain.entries))
+        return plain;
+    for (const Batch& batch : FormBatches(plain.entries.sizes, plain.entries.largestSize)) {
+        std::vector<std::uint8_t> block(static_cast<std::size_t>(batch.total));
+        decoder.Reset(block.data(), batch.total);
+        plain.result = decoder.Decode(batch.total);
+        plain.batches.push_back(std::move(block));
+        if (plain.result != 0) break;
+    }
+    return plain;
 }
 
 }  // namespace qk::test

@@ -6,13 +6,28 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
-#include "format/CodeModel.h"
+#include "qk1/Archive.h"
+
 #include "codec/InputStream.h"
 #include "codec/PrefixDecoder.h"
 
 namespace qk::test {
+
+// A prefix code built from its lengths the plain way: a list of groups
+// sorted by (length, symbol); the last two are merged again and again (0
+// before the first group's codewords, 1 before the second's) and the merged
+// group, one shorter than the first, goes back in front of every group of
+// equal length. A length of 0 wraps and sorts last. A codeword keeps its
+// first 32 bits; `lengths` holds the whole length.
+struct PlainCode {
+    int count = 0;
+    std::vector<std::uint32_t> codes;
+    std::vector<std::uint16_t> lengths;
+};
+PlainCode BuildPlainCode(const std::vector<std::uint32_t>& lengths);
 
 class ReferencePrefixDecoder {
   public:
@@ -22,8 +37,8 @@ class ReferencePrefixDecoder {
     std::uint16_t DecodeSymbol();
     std::uint32_t DecodeLength();
 
-    CodeModel symbolModel;
-    CodeModel lengthModel;
+    PlainCode symbolModel;
+    PlainCode lengthModel;
     std::vector<SortedCode> sortedCodes;
     InputStream* input;
     std::uint32_t bitBuffer = 0;
@@ -60,5 +75,18 @@ class ReferenceLzDecoder {
     bool insertInner;
     std::uint32_t slotCount;
 };
+
+// A whole archive decoded by the plain form: the entry table's block, then
+// every batch's block by the batch rule, up to the first that fails.
+struct PlainArchive {
+    int result = 0;  // the Decode result of the first failing block, or 0
+    std::vector<std::uint8_t> table;
+    EntryTable entries;
+    std::vector<std::vector<std::uint8_t>> batches;
+};
+// `archive` is a plain archive (no self-extracting program in front); a
+// scrambled one is undone with `password`.
+PlainArchive DecodeWithPlainForm(const std::vector<std::uint8_t>& archive,
+                                 std::string_view password = {});
 
 }  // namespace qk::test

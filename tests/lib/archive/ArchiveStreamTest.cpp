@@ -13,13 +13,16 @@ namespace {
 
 using test::Bytes;
 
+std::uint32_t KeyWord(const PasswordKey& k) {
+    return (std::uint32_t{k.key[0]} << 24) | (std::uint32_t{k.key[1]} << 16) |
+           (std::uint32_t{k.key[2]} << 8) | k.key[3];
+}
+
 TEST(DeriveKey, SignedBytesIndexAndLengthEnterAsTheFormatSays) {
     // One byte 0xFF at position 0: v = -1. P = 1 * -1, S = 1 - 1 = 0,
     // D = 1 + 1 = 2, X = 1 ^ -1; K = P + D*S + X = -1 + 0 + 0xFFFFFFFE.
     const PasswordKey k = DeriveKey(std::string("\xFF", 1));
-    const std::uint32_t expected = 0xFFFFFFFFu + 0u + 0xFFFFFFFEu;
-    EXPECT_EQ(k.key[0], expected >> 24);
-    EXPECT_EQ(k.key[3], expected & 0xFF);
+    EXPECT_EQ(KeyWord(k), 0xFFFFFFFFu + 0u + 0xFFFFFFFEu);
     EXPECT_EQ(k.check, static_cast<std::uint8_t>(1 + (0 ^ 0xFF)));
 
     // 256 bytes: the length enters modulo 256, so everything starts at 0 and
@@ -34,9 +37,7 @@ TEST(DeriveKey, SignedBytesIndexAndLengthEnterAsTheFormatSays) {
     }
     const std::uint32_t k256 = 0 + diff * sum + x;
     const PasswordKey got = DeriveKey(long256);
-    EXPECT_EQ((std::uint32_t{got.key[0]} << 24) | (std::uint32_t{got.key[1]} << 16) |
-                  (std::uint32_t{got.key[2]} << 8) | got.key[3],
-              k256);
+    EXPECT_EQ(KeyWord(got), k256);
     EXPECT_EQ(got.check, check);
 }
 

@@ -11,6 +11,7 @@
 #include "format/EntryTable.h"
 #include "qk1/ArchiveReader.h"
 #include "qk1/ArchiveWriter.h"
+#include "support/ReferenceDecoder.h"
 #include "support/TestSupport.h"
 
 namespace qk {
@@ -304,6 +305,43 @@ TEST(Levels, ChosenFormIsRecordedInTheHeader) {
     EXPECT_EQ(fixed[6], 0);  // small model, no inner positions, as asked
     EXPECT_LE(chosen.size(), fixed.size() + fixed.size() / 100);
     ExpectRoundTrip({{"t", 0, text}}, o);
+}
+
+// Enough text that every ring fills and wraps many times over, in both
+// insertion modes and model sizes: the writer and the production decoder share
+// the rings, so only the plain form, which keeps its own, can tell a fault in
+// them (such as counting a full ring again after each wrap).
+TEST(RoundTrip, LargeTextDecodesByThePlainFormInEveryMode) {
+    // Words of common letters, each with one byte of its own from 0x80 up:
+    // the letters' rings wrap all the time, while a word's own byte has a
+    // ring that fills slowly, from positions inside copied words.
+    std::mt19937 rng(11);
+    std::vector<Bytes> words(128);
+    for (std::size_t w = 0; w < words.size(); ++w) {
+        for (int i = 0; i < 3 + static_cast<int>(rng() % 6); ++i)
+            words[w].push_back(static_cast<std::uint8_t>('a' + rng() % 26));
+        words[w].insert(words[w].begin() + static_cast<long>(rng() % words[w].size()),
+                        static_cast<std::uint8_t>(0x80 + w));
+    }
+    Bytes text;
+    while (text.size() < (1u << 20)) {
+        const Bytes& w = words[rng() % words.size()];
+        text.insert(text.end(), w.begin(), w.end());
+        text.push_back(rng() % 8 ? ' ' : '\n');
+    }
+    for (int mode = 0; mode < 4; ++mode) {
+        WriteOptions options;
+        options.level = 2;
+        options.chooseModes = false;
+        options.largeModel = mode & 1;
+        options.insertInner = mode & 2;
+        Bytes archive;
+        ASSERT_EQ(WriteArchive({{"big.txt", 0, text}}, options, archive, nullptr), Status::kOk);
+        const test::PlainArchive plain = test::DecodeWithPlainForm(archive);
+        ASSERT_EQ(plain.result, 0) << "mode " << mode;
+        ASSERT_EQ(plain.batches.size(), 1u);
+        EXPECT_TRUE(plain.batches[0] == text) << "mode " << mode;
+    }
 }
 
 }  // namespace
