@@ -95,7 +95,7 @@ function walk(id, wanted, total) {
     },
     function (done) {
       var now = Date.now();
-      if (now - lastPost >= 50 || done >= total) {
+      if (now - lastPost >= 16 || done >= total) {
         lastPost = now;
         post({ op: "progress", id: id, done: done, heap: Module.HEAPU8.length });
       }

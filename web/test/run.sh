@@ -10,7 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(chromium cmake make g++)
+# A Japanese font, so that the screenshot shows the names.
+packages=(chromium fonts-ipafont-gothic cmake make g++)
 command -v node >/dev/null || packages+=(nodejs)
 command -v npm >/dev/null || packages+=(npm)
 missing=()
