@@ -93,8 +93,14 @@ bool RemoveFile(const std::string& path) {
 
 std::int64_t FileSizeOf(std::FILE* file) {
     struct stat st;
-    if (::fstat(::fileno(file), &st) != 0) return -1;
-    return static_cast<std::int64_t>(st.st_size);
+    const int fd = ::fileno(file);
+    if (fd >= 0) return ::fstat(fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : -1;
+    // A stream without a descriptor (fmemopen): its end, position kept.
+    const off_t at = ::ftello(file);
+    if (at < 0 || ::fseeko(file, 0, SEEK_END) != 0) return -1;
+    const off_t end = ::ftello(file);
+    if (::fseeko(file, at, SEEK_SET) != 0) return -1;
+    return static_cast<std::int64_t>(end);
 }
 
 ClockTime Now() {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -42,7 +43,9 @@ std::string Outcome(ArchiveReader::Status s) {
     }
 }
 
-enum class Source { kPath, kMemory, kTrickle };
+// kStdio: an open stdio stream without a file descriptor (POSIX fmemopen),
+// whose size is found by seeking.
+enum class Source { kPath, kMemory, kTrickle, kStdio };
 
 // A caller's source over memory that hands out at most 7 bytes a read.
 struct Trickle {
@@ -87,9 +90,25 @@ TEST_P(VectorSourceTest, DecodesAsRecorded) {
 
     Trickle trickle{file};
     ArchiveReader reader;
-    ArchiveReader::Status status = source == Source::kPath     ? reader.Open(path)
-                                   : source == Source::kMemory ? reader.Open(file.data(), file.size())
-                                                               : reader.Open(trickle.Callbacks());
+    ArchiveReader::Status status = Status::kOpenFailure;
+    switch (source) {
+        case Source::kPath:
+            status = reader.Open(path);
+            break;
+        case Source::kMemory:
+            status = reader.Open(file.data(), file.size());
+            break;
+        case Source::kTrickle:
+            status = reader.Open(trickle.Callbacks());
+            break;
+        case Source::kStdio:
+#ifdef _WIN32
+            GTEST_SKIP() << "no fmemopen";
+#else
+            status = reader.Open(::fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb"));
+#endif
+            break;
+    }
     const std::string outcome = expect["outcome"].text;
     if (status != ArchiveReader::Status::kOk) {
         EXPECT_EQ(Outcome(status), outcome);
@@ -190,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Reference, VectorTest, testing::ValuesIn(test::VectorNa
 INSTANTIATE_TEST_SUITE_P(Reference, VectorSourceTest,
                          testing::Combine(testing::ValuesIn(test::VectorNames()),
                                           testing::Values(Source::kPath, Source::kMemory,
-                                                          Source::kTrickle)));
+                                                          Source::kTrickle, Source::kStdio)));
 
 // The reader calls a caller's close once, when it lets go of the source.
 TEST(ReaderSource, CallbacksAreClosedWhenTheReaderIsDone) {
