@@ -23,9 +23,7 @@ bool ArchiveSession::SettlePassword() {
     const ArchiveHeader& h = reader_.header();
     if (!h.passwordSet()) return true;
     if (options_.passwordGiven) {
-        std::string cp932;
-        codec_.FromNative(options_.password, cp932);
-        if (reader_.CheckPassword(cp932) == Status::kOk) return true;
+        if (reader_.CheckPassword(codec_.PasswordKey(options_.password)) == Status::kOk) return true;
         Fail(DescribeStatus(Status::kWrongPassword));
         return false;
     }
@@ -35,9 +33,7 @@ bool ArchiveSession::SettlePassword() {
             Fail("the archive needs a password (give it with -p)");
             return false;
         }
-        std::string cp932;
-        codec_.FromNative(*typed, cp932);
-        if (reader_.CheckPassword(cp932) == Status::kOk) return true;
+        if (reader_.CheckPassword(codec_.PasswordKey(*typed)) == Status::kOk) return true;
         Error(shownPath_ + ": " + DescribeStatus(Status::kWrongPassword));
     }
     error_ = DescribeStatus(Status::kWrongPassword);
