@@ -77,7 +77,9 @@ class ArchiveReader {
     Status DecodeTable();
     // Parses the decoded table, names with `separator` for both separators:
     // kOk, kBadTable (also for the part of a table that did not decode), or
-    // kNoMemory. On failure entries() is left empty.
+    // kNoMemory. On failure entries() is left empty. The decoded table itself
+    // becomes the entries' name list, so it is parsed once (a second call
+    // gives kBadTable) and costs its size and a few bytes per entry.
     Status ParseTable(char separator);
     // DecodeTable then ParseTable.
     Status ReadTable(char separator);
