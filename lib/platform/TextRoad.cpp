@@ -91,8 +91,8 @@ std::string FromProgramText(std::string_view text, Target target, bool displayCa
         }
         const bool hasNext = i + 1 < text.size();
         const unsigned char next = hasNext ? static_cast<unsigned char>(text[i + 1]) : 0;
-        const bool pair = hasNext && (IsFormatLead(b) || (IsCp932Lead(b) && IsCp932Trail(next) &&
-                                                          next != 0x5C));
+        const bool pair =
+            hasNext && (IsFormatLead(b) || (IsCp932Lead(b) && IsCp932Trail(next) && next != 0x5C));
         const std::size_t n = pair ? 2 : 1;
         const std::string_view character = text.substr(i, n);
         std::string utf8;

@@ -23,7 +23,8 @@ bool ArchiveSession::SettlePassword() {
     const ArchiveHeader& h = reader_.header();
     if (!h.passwordSet()) return true;
     if (options_.passwordGiven) {
-        if (reader_.CheckPassword(codec_.PasswordKey(options_.password)) == Status::kOk) return true;
+        if (reader_.CheckPassword(codec_.PasswordKey(options_.password)) == Status::kOk)
+            return true;
         Fail(DescribeStatus(Status::kWrongPassword));
         return false;
     }

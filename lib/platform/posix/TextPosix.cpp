@@ -72,7 +72,8 @@ bool Cp932CharacterToUtf8(std::string_view character, std::string& utf8) {
     // One character, and no control: U+0080-U+009F are two bytes C2 80-9F.
     const unsigned char first = static_cast<unsigned char>(utf8[0]);
     if (first < 0x20 || first == 0x7F) return false;
-    if (first == 0xC2 && utf8.size() > 1 && static_cast<unsigned char>(utf8[1]) < 0xA0) return false;
+    if (first == 0xC2 && utf8.size() > 1 && static_cast<unsigned char>(utf8[1]) < 0xA0)
+        return false;
     return true;
 }
 
