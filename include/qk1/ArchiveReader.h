@@ -95,7 +95,10 @@ class ArchiveReader {
 
     // Decodes a batch into `buffer` (at least batch.total bytes), in steps of
     // `step` bytes with a progress call before each step. Batches must be
-    // decoded in order, each once.
+    // decoded in order, each once. kCutShort when the batch was decoded in
+    // full but from bits past the end of the file (or after the table or a
+    // batch before it did so): the archive has been cut, and the end of
+    // the batch is likely wrong.
     Status DecodeBatch(const Batch& batch, std::uint8_t* buffer, std::int32_t step,
                        const Progress& progress);
     // Same without progress.
@@ -105,7 +108,8 @@ class ArchiveReader {
 
     // Walks the entries: decodes batch by batch and hands each entry's bytes
     // to `visit` (index, data, size); `visit` returning false stops with
-    // kStopped. Where the batches are small (a few MiB at most) and there is
+    // kStopped. A batch decoded with kCutShort is still handed out, entry by
+    // entry, and the walk then ends with kCutShort. Where the batches are small (a few MiB at most) and there is
     // more than one, a second thread decodes the next batches while `visit`
     // handles the ones before; every callback still comes on the calling
     // thread, in the order a walk in turn would make them.

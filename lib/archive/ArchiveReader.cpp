@@ -129,7 +129,10 @@ Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_t* buffer, std:
     if (!state_ || !state_->lzDecoder) return Status::kBadTable;
     LzDecoder& decoder = *state_->lzDecoder;
     decoder.Reset(buffer, batch.total);
-    if (batch.total <= 0) return Status::kOk;
+    // A batch that decodes from bytes past the end of the file is whole in
+    // `buffer`, but its tail may be wrong.
+    const Status done = decoder.consumedPastEnd() ? Status::kCutShort : Status::kOk;
+    if (batch.total <= 0) return done;
     if (step <= 0) step = batch.total;
     std::int64_t requested = 0;
     do {
@@ -140,7 +143,7 @@ Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_t* buffer, std:
         const int result = decoder.Decode(target);
         if (result != LzDecoder::kDone) return FromDecodeResult(result);
     } while (requested < batch.total);
-    return Status::kOk;
+    return decoder.consumedPastEnd() ? Status::kCutShort : Status::kOk;
 }
 
 }  // namespace qk

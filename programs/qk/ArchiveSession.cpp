@@ -58,6 +58,21 @@ std::string ArchiveSession::DisplayName(std::int32_t i) const {
     return ShownName(StoredName(i), codec_);
 }
 
+std::string ArchiveSession::BatchNames(std::int32_t i) const {
+    constexpr std::int32_t kNamed = 5;
+    for (const Batch& batch : reader_.batches()) {
+        if (i < batch.first || i >= batch.first + batch.count) continue;
+        std::string names = batch.count == 1 ? "entry " : "entries ";
+        for (std::int32_t k = 0; k < batch.count && k < kNamed; ++k) {
+            if (k) names += ", ";
+            names += DisplayName(batch.first + k);
+        }
+        if (batch.count > kNamed) names += " and " + Grouped(batch.count - kNamed) + " more";
+        return names;
+    }
+    return "entry " + DisplayName(i);
+}
+
 std::int64_t ArchiveSession::TotalSize() const {
     std::int64_t total = 0;
     for (std::int32_t size : entries().sizes) total += size;

@@ -44,6 +44,10 @@ class ArchiveSession {
     // Entry i's stored name, '\' between components.
     std::string_view StoredName(std::int32_t i) const { return entries().names.Item(i); }
 
+    // "entry NAME" or "entries NAME, NAME..." for the batch that holds entry
+    // i, for a message about the whole batch (a cut-short archive).
+    std::string BatchNames(std::int32_t i) const;
+
     // Sum of all entry sizes.
     std::int64_t TotalSize() const;
 

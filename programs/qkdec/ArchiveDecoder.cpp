@@ -250,6 +250,14 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
         outcome_ = Outcome::kStopped;
         return -2;
     }
+    if (status == Status::kCutShort) {
+        // Every entry of the batch has been handed over, so nothing the user
+        // may need is withheld; but the archive ends early, and the last
+        // files may be wrong.
+        interaction_->Information(
+            MessageText(texts::kCutShort, ShownName(archivePath).c_str()).str());
+        return Failed();
+    }
     if (status == Status::kNoMemory) return noMemory();
     if (status == Status::kOverrun) {
         return Fail(comparing ? texts::kOverrunCompare : texts::kOverrunExtract);
