@@ -74,7 +74,7 @@ void WriteToConsole(HANDLE console, std::string_view programText) {
             ::WriteConsoleA(console, piece.data(), static_cast<DWORD>(piece.size()), &written,
                             nullptr);
         } else {
-            const std::wstring wide = windows::ToWide(piece, windows::kProgramCodePage);
+            const std::wstring wide = windows::ConsoleTextToWide(piece);
             ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written,
                             nullptr);
         }
