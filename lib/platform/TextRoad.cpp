@@ -120,7 +120,10 @@ std::string FromUtf8(std::string_view native) {
         const std::size_t n = Utf8Length(native, i);
         const std::string_view character = native.substr(i, n);
         std::string cp932;
-        if (b != 0 && Utf8CharacterToCp932(character, cp932)) {
+        // Only a form that the road brings back as this very character: the
+        // CP932 of U+7E8A is 0xFA 0x5C, in which the format reads a separator.
+        if (b != 0 && Utf8CharacterToCp932(character, cp932) &&
+            FromProgramText(cp932, Target::kUtf8, false) == character) {
             out += cp932;
         } else {
             for (unsigned char raw : character) AppendCarrier(out, kPathCarrier, raw);

@@ -84,8 +84,9 @@ std::string NameCodec::ToFileName(std::string_view cp932) const {
     }
 #ifdef _WIN32
     // The Windows side of the platform takes file names as program text and
-    // converts them itself, by the same road.
-    return std::string(cp932);
+    // converts them to UTF-16 itself, by the same road; what is no character
+    // is escaped here already, so that no '/' stands inside a component.
+    return platform::ToNativePathAs(cp932, platform::TextMode::kCp932);
 #else
     return platform::ToNativePathAs(cp932, mode());
 #endif
