@@ -177,6 +177,18 @@ TEST_F(BothPrograms, AnEndlessPasswordLineIsRefused) {
     }
 }
 
+// At a terminal qk reads the keys itself, and stops after a few KiB of them.
+TEST_F(BothPrograms, QkRefusesAnEndlessPasswordAtATerminal) {
+    WriteArchiveFile(Path("p.qk1"), {{"a.txt", "secret"}}, "pw");
+    const RunResult r = RunShell(work_.path(),
+                                 "command -v script >/dev/null || exit 77\n"
+                                 "head -c 100000 /dev/zero | script -qec '\"$QK\" t p.qk1' "
+                                 "/dev/null");
+    if (r.status == 77) GTEST_SKIP() << "no script(1) to provide a terminal";
+    EXPECT_NE(r.out.find("qk: the password line is too long"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("p.qk1: FAILED"), std::string::npos);
+}
+
 // Entries of bytes that do not compress, so that the stream is literals and
 // a cut one still decodes to the end: only the bytes past the end of the
 // file tell that it was cut.
