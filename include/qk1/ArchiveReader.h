@@ -109,10 +109,11 @@ class ArchiveReader {
     // Walks the entries: decodes batch by batch and hands each entry's bytes
     // to `visit` (index, data, size); `visit` returning false stops with
     // kStopped. A batch decoded with kCutShort is still handed out, entry by
-    // entry, and the walk then ends with kCutShort. Where the batches are small (a few MiB at most) and there is
-    // more than one, a second thread decodes the next batches while `visit`
-    // handles the ones before; every callback still comes on the calling
-    // thread, in the order a walk in turn would make them.
+    // entry, and the walk then ends with kCutShort. Where the batches are
+    // small (a few MiB at most) and there is more than one, a second thread
+    // decodes the next batches while `visit` handles the ones before; every
+    // callback still comes on the calling thread, in the order a walk in
+    // turn would make them.
     using Visit = std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>;
     Status ForEachEntry(const Visit& visit);
 

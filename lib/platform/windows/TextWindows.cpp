@@ -144,9 +144,9 @@ namespace road {
 bool Cp932CharacterToUtf8(std::string_view character, std::string& utf8) {
     utf8.clear();
     wchar_t wide[4];
-    const int n = ::MultiByteToWideChar(windows::kProgramCodePage, MB_ERR_INVALID_CHARS,
-                                        character.data(), static_cast<int>(character.size()),
-                                        wide, 4);
+    const int n =
+        ::MultiByteToWideChar(windows::kProgramCodePage, MB_ERR_INVALID_CHARS, character.data(),
+                              static_cast<int>(character.size()), wide, 4);
     // One character in, one printable character out (code page 932 as
     // Windows applies it reads 0x80 as U+0080, a control).
     if (n != 1 || wide[0] < 0xA0) return false;

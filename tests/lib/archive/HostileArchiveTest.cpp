@@ -297,8 +297,8 @@ TEST_F(HostileArchive, ManyEmptyEntriesCostAFewBytesEach) {
     if (child == 0) {
         std::vector<ArchiveEntry> entries(static_cast<std::size_t>(kEntries));
         Bytes archive;
-        const bool written = WriteArchive(std::move(entries), WriteOptions(), archive, nullptr) ==
-                             Status::kOk;
+        const bool written =
+            WriteArchive(std::move(entries), WriteOptions(), archive, nullptr) == Status::kOk;
         if (written) test::WriteFileBytes(path, archive);
         _exit(written ? 0 : 1);
     }

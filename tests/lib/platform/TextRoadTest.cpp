@@ -72,8 +72,8 @@ TEST(TextRoad, BytesThatAreNoCharacterBecomePercentEscapes) {
         {"a\x85\x40z", "a%85%40z"},  // an unassigned pair
         {"\xA0/w", "%A0/w"},         // a lone byte of no character
         {"\xFD/w", "%FD/w"},
-        {"\x80/w", "%80%2Fw"},  // the format reads 0x80 as a lead: '/' is its second byte
-        {"a\x81.", "a%81%2E"},  // likewise the dot
+        {"\x80/w", "%80%2Fw"},          // the format reads 0x80 as a lead: '/' is its second byte
+        {"a\x81.", "a%81%2E"},          // likewise the dot
         {"\xF0\\x.txt", "%F0\\x.txt"},  // a CP932 lead the format does not skip: 0x5C splits
         {"end\x81", "end%81"},          // a lead at the end stands alone
         {"\x81\x7F", "%81%7F"},         // the format takes both bytes: no character
@@ -88,14 +88,18 @@ TEST(TextRoad, BytesThatAreNoCharacterBecomePercentEscapes) {
 TEST(TextRoad, NamesOnTheConsole) {
     const BytesRow rows[] = {
         // The user-defined area never comes out as raw bytes (U+009B is CSI).
-        {"\xF0\x83\xF0\x5B\x32\x4A", "\xEE\x81\x82\xEE\x80\x9B" "2J"},
+        {"\xF0\x83\xF0\x5B\x32\x4A",
+         "\xEE\x81\x82\xEE\x80\x9B"
+         "2J"},
         {"\xF0\x40.txt", "\xEE\x80\x80.txt"},
         {"a\x1B[2J", "a%1B[2J"},
         {"tab\there\r", "tab%09here%0D"},
         {"del\x7F", "del%7F"},
-        {"\x7F" "9B", "%7F9B"},        // a DEL before hex digits is no carrier
-        {"\x81\x0A", "%81%0A"},         // a lead before a control goes with it
-        {"\x80\x9B", "%80%9B"},         // no character, and never U+0080 or U+009B
+        {"\x7F"
+         "9B",
+         "%7F9B"},               // a DEL before hex digits is no carrier
+        {"\x81\x0A", "%81%0A"},  // a lead before a control goes with it
+        {"\x80\x9B", "%80%9B"},  // no character, and never U+0080 or U+009B
         {"\x95\x5C/x", "\xE8\xA1\xA8/x"},
     };
     for (const BytesRow& row : rows) {
@@ -156,7 +160,7 @@ struct PasswordRow {
 
 TEST(TextRoad, OnePasswordRule) {
     const PasswordRow rows[] = {
-        {"\xC3\xA9", TextMode::kUtf8, "\xC3\xA9"},  // é: no CP932 form, the bytes as given
+        {"\xC3\xA9", TextMode::kUtf8, "\xC3\xA9"},      // é: no CP932 form, the bytes as given
         {"\xE6\x97\xA5", TextMode::kUtf8, "\x93\xFA"},  // 日: its CP932 form
         {"\xE6\x97\xA5\xC3\xA9", TextMode::kUtf8, "\xE6\x97\xA5\xC3\xA9"},  // not all of it
         {"secret", TextMode::kUtf8, "secret"},

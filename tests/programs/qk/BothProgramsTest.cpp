@@ -81,7 +81,9 @@ struct NameRow {
 // character as %XX, the same in both programs.
 TEST_F(BothPrograms, WriteAndShowNamesAlikeUnderUtf8) {
     const NameRow rows[] = {
-        {"\xF0\x83\xF0\x5B\x32\x4A.txt", "\xEE\x81\x82\xEE\x80\x9B" "2J.txt"},
+        {"\xF0\x83\xF0\x5B\x32\x4A.txt",
+         "\xEE\x81\x82\xEE\x80\x9B"
+         "2J.txt"},
         {"\xF0\x40.txt", "\xEE\x80\x80.txt"},
         {"\xFB\xFC\x8B\xB4.txt", "\xE9\xAB\x99\xE6\xA9\x8B.txt"},
         {"\xFA\xB1.txt", "\xEF\xA8\x91.txt"},
@@ -105,9 +107,13 @@ TEST_F(BothPrograms, WriteAndShowNamesAlikeUnderUtf8) {
     EXPECT_EQ(Files(Path("qk")), expected);
     // No C1 control (U+009B is CSI) reaches the terminal.
     EXPECT_EQ(qkdec.out.find("\xC2\x9B"), std::string::npos);
-    EXPECT_NE(qkdec.out.find("\xEE\x81\x82\xEE\x80\x9B" "2J.txt"), std::string::npos);
+    EXPECT_NE(qkdec.out.find("\xEE\x81\x82\xEE\x80\x9B"
+                             "2J.txt"),
+              std::string::npos);
     const RunResult list = RunShell(work_.path(), "\"$QK\" l names.qk1");
-    EXPECT_NE(list.out.find("\xEE\x81\x82\xEE\x80\x9B" "2J.txt"), std::string::npos);
+    EXPECT_NE(list.out.find("\xEE\x81\x82\xEE\x80\x9B"
+                            "2J.txt"),
+              std::string::npos);
 }
 
 // A folder of the user's own with a character CP932 lacks, as output folder
@@ -115,8 +121,7 @@ TEST_F(BothPrograms, WriteAndShowNamesAlikeUnderUtf8) {
 TEST_F(BothPrograms, UserPathsWithCharactersCp932Lacks) {
     WriteArchiveFile(Path("caf\xC3\xA9.qk1"), {{"a.txt", "one"}});
     fs::create_directories(Path("d\xC3\xA9"));
-    const RunResult qkdec =
-        RunShell(work_.path(), "\"$QKDEC\" -y -dd\xC3\xA9/ caf\xC3\xA9.qk1");
+    const RunResult qkdec = RunShell(work_.path(), "\"$QKDEC\" -y -dd\xC3\xA9/ caf\xC3\xA9.qk1");
     EXPECT_EQ(qkdec.status, 0) << qkdec.out;
     EXPECT_EQ(ReadText(Path("d\xC3\xA9/a.txt")), "one");
     EXPECT_NE(qkdec.out.find("InFile: caf\xC3\xA9.qk1"), std::string::npos) << qkdec.out;
@@ -132,7 +137,7 @@ struct PasswordRow {
 
 TEST_F(BothPrograms, OnePasswordGivesOneKey) {
     const PasswordRow rows[] = {
-        {"\xC3\xA9", "\xC3\xA9"},            // é: no CP932 form, the bytes as given
+        {"\xC3\xA9", "\xC3\xA9"},                          // é: no CP932 form, the bytes as given
         {"\x93\xFA\x96\x7B", "\xE6\x97\xA5\xE6\x9C\xAC"},  // 日本: its CP932 form
         {"plain", "plain"},
     };
@@ -212,8 +217,7 @@ TEST_F(BothPrograms, ACutShortArchiveFailsInBoth) {
         EXPECT_EQ(qk.out, "cut.qk1: FAILED: entry second.bin: the archive is cut short\n") << cut;
         const RunResult extract = RunShell(work_.path(), "\"$QK\" x -q -f -o x cut.qk1");
         EXPECT_EQ(extract.status, 2) << cut;
-        EXPECT_NE(extract.err.find("entry second.bin: the archive is cut short"),
-                  std::string::npos)
+        EXPECT_NE(extract.err.find("entry second.bin: the archive is cut short"), std::string::npos)
             << extract.err;
 
         fs::remove_all(Path("out"));
