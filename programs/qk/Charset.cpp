@@ -6,7 +6,7 @@ namespace qk::tool {
 
 namespace {
 
-bool IsControl(unsigned char b) {
+[[maybe_unused]] bool IsControl(unsigned char b) {
     return b < 0x20 || b == 0x7F;
 }
 
@@ -33,12 +33,18 @@ bool IsValidCp932(std::string_view text) {
 }
 
 std::string ShowNative(std::string_view native) {
+#ifdef _WIN32
+    // Paths are program text here (the wide command line): characters that
+    // CP932 lacks are carried, and come out as their own bytes.
+    return platform::ToConsole(platform::ShownText(native));
+#else
     std::string out;
     for (std::size_t i = 0; i < native.size(); ++i) {
         const unsigned char b = static_cast<unsigned char>(native[i]);
         out += IsControl(b) ? PercentEscape(native.substr(i, 1)) : std::string(1, native[i]);
     }
     return out;
+#endif
 }
 
 std::string PercentEscape(std::string_view bytes) {
