@@ -158,7 +158,7 @@ int Decode(const char* archivePath, const char* folder) {
         reader.ForEachEntry([&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
             bytes += static_cast<std::uint64_t>(size);
             if (!folder) return true;
-            const fs::path target = fs::path(folder) / reader.entries().names.Item(i);
+            const fs::path target = fs::path(folder) / std::string(reader.entries().names.Item(i));
             std::error_code ec;
             fs::create_directories(target.parent_path(), ec);
             std::FILE* f = std::fopen(target.c_str(), "wb");

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     const Status walked =
         reader.ForEachEntry([&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
             qk::ArchiveEntry entry;
-            entry.name = table.names.Item(i);
+            entry.name = std::string(table.names.Item(i));
             entry.time = table.times[static_cast<std::size_t>(i)];
             entry.data.assign(data, data + size);
             std::printf("%10d  %s\n", size, entry.name.c_str());

@@ -2,8 +2,11 @@
 // the batches its entry data is cut into.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qk {
@@ -28,14 +31,37 @@ struct ArchiveHeader {
 
 // The entry names, in entry order, as stored (Shift-JIS, CP932) but for the
 // folder separators, which the reader sets to the one the caller asked for.
+// They lie in one block, each ended by a zero byte, with their offsets
+// beside them: a few bytes per entry over the names themselves, however many
+// entries a table claims.
 class NameList {
   public:
-    void Add(std::string name) { items_.push_back(std::move(name)); }
-    const std::string& Item(int i) const { return items_[static_cast<std::size_t>(i)]; }
-    int Count() const { return static_cast<int>(items_.size()); }
+    NameList() = default;
+    NameList(const NameList& other);
+    NameList& operator=(const NameList& other);
+    NameList(NameList&&) noexcept = default;
+    NameList& operator=(NameList&&) noexcept = default;
+
+    // Appends a copy of `name` (false, and nothing added, when the block
+    // would pass 4 GiB). May throw std::bad_alloc.
+    bool Add(std::string_view name);
+    // Takes over `size` bytes at `block` that hold the names: name i starts
+    // at starts[i] and ends with the zero byte before starts[i + 1]; `starts`
+    // has one offset more than there are names.
+    void Adopt(std::unique_ptr<char[]> block, std::size_t size, std::vector<std::uint32_t> starts);
+
+    std::string_view Item(int i) const {
+        const std::uint32_t start = starts_[static_cast<std::size_t>(i)];
+        const std::uint32_t next = starts_[static_cast<std::size_t>(i) + 1];
+        return std::string_view(block_.get() + start, next - start - 1);
+    }
+    int Count() const { return starts_.empty() ? 0 : static_cast<int>(starts_.size() - 1); }
 
   private:
-    std::vector<std::string> items_;
+    std::unique_ptr<char[]> block_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+    std::vector<std::uint32_t> starts_;  // where each name starts, and where the last one ends
 };
 
 // The decoded entry table.

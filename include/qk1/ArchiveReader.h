@@ -77,7 +77,9 @@ class ArchiveReader {
     Status DecodeTable();
     // Parses the decoded table, names with `separator` for both separators:
     // kOk, kBadTable (also for the part of a table that did not decode), or
-    // kNoMemory. On failure entries() is left empty.
+    // kNoMemory. On failure entries() is left empty. The decoded table itself
+    // becomes the entries' name list, so it is parsed once (a second call
+    // gives kBadTable) and costs its size and a few bytes per entry.
     Status ParseTable(char separator);
     // DecodeTable then ParseTable.
     Status ReadTable(char separator);
@@ -93,7 +95,10 @@ class ArchiveReader {
 
     // Decodes a batch into `buffer` (at least batch.total bytes), in steps of
     // `step` bytes with a progress call before each step. Batches must be
-    // decoded in order, each once.
+    // decoded in order, each once. kCutShort when the batch was decoded in
+    // full but from bits past the end of the file (or after the table or a
+    // batch before it did so): the archive has been cut, and the end of
+    // the batch is likely wrong.
     Status DecodeBatch(const Batch& batch, std::uint8_t* buffer, std::int32_t step,
                        const Progress& progress);
     // Same without progress.
@@ -103,10 +108,12 @@ class ArchiveReader {
 
     // Walks the entries: decodes batch by batch and hands each entry's bytes
     // to `visit` (index, data, size); `visit` returning false stops with
-    // kStopped. Where the batches are small (a few MiB at most) and there is
-    // more than one, a second thread decodes the next batches while `visit`
-    // handles the ones before; every callback still comes on the calling
-    // thread, in the order a walk in turn would make them.
+    // kStopped. A batch decoded with kCutShort is still handed out, entry by
+    // entry, and the walk then ends with kCutShort. Where the batches are
+    // small (a few MiB at most) and there is more than one, a second thread
+    // decodes the next batches while `visit` handles the ones before; every
+    // callback still comes on the calling thread, in the order a walk in
+    // turn would make them.
     using Visit = std::function<bool(std::int32_t, const std::uint8_t*, std::int32_t)>;
     Status ForEachEntry(const Visit& visit);
 

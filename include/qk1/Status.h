@@ -18,6 +18,7 @@ enum class Status {
     kInvalidArgument,  // the caller's input cannot be stored (a name with a zero byte, an empty password)
     kTooLarge,         // beyond the format's limits (2 GiB per entry and per archive)
     kVerifyFailed,     // a written archive did not decode to its input
+    kCutShort,         // the file ends early: a batch was decoded from bits past its end
 };
 
 // A short English text for `status`, without a closing full stop.

@@ -81,12 +81,12 @@ Status ArchiveReader::DecodeTable() {
     State& s = *state_;
     const std::int32_t tableSize = header_.tableSize;
     if (tableSize < 0) return Status::kBadTable;
-    s.tableBlock.reset(new (std::nothrow) std::uint8_t[tableSize > 0 ? tableSize : 1]);
+    s.tableBlock.reset(new (std::nothrow) char[tableSize > 0 ? tableSize : 1]);
     if (!s.tableBlock) return Status::kNoMemory;
     s.lzDecoder.reset(new (std::nothrow)
                           LzDecoder(&s.stream, header_.insertInner(), header_.largeModel()));
     if (!s.lzDecoder || !s.lzDecoder->valid()) return Status::kNoMemory;
-    s.lzDecoder->Reset(s.tableBlock.get(), tableSize);
+    s.lzDecoder->Reset(reinterpret_cast<std::uint8_t*>(s.tableBlock.get()), tableSize);
     const int result = s.lzDecoder->Decode(tableSize);
     s.tableDecoded = s.lzDecoder->outputPos();
     return FromDecodeResult(result);
@@ -96,10 +96,11 @@ Status ArchiveReader::DecodeTable() {
 // rest of its buffer was never written, and a claimed size may be far larger
 // than anything the archive produced.
 Status ArchiveReader::ParseTable(char separator) {
+    // The block becomes the name list's: the table is parsed once.
     if (!state_ || !state_->tableBlock) return Status::kBadTable;
     bool parsed = false;
     try {
-        parsed = ParseEntryTable(state_->tableBlock.get(), state_->tableDecoded,
+        parsed = ParseEntryTable(std::move(state_->tableBlock), state_->tableDecoded,
                                  header_.entryCount, separator, entries_);
     } catch (const std::bad_alloc&) {
         entries_ = EntryTable();
@@ -128,7 +129,10 @@ Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_t* buffer, std:
     if (!state_ || !state_->lzDecoder) return Status::kBadTable;
     LzDecoder& decoder = *state_->lzDecoder;
     decoder.Reset(buffer, batch.total);
-    if (batch.total <= 0) return Status::kOk;
+    // A batch that decodes from bytes past the end of the file is whole in
+    // `buffer`, but its tail may be wrong.
+    const Status done = decoder.consumedPastEnd() ? Status::kCutShort : Status::kOk;
+    if (batch.total <= 0) return done;
     if (step <= 0) step = batch.total;
     std::int64_t requested = 0;
     do {
@@ -139,7 +143,7 @@ Status ArchiveReader::DecodeBatch(const Batch& batch, std::uint8_t* buffer, std:
         const int result = decoder.Decode(target);
         if (result != LzDecoder::kDone) return FromDecodeResult(result);
     } while (requested < batch.total);
-    return Status::kOk;
+    return decoder.consumedPastEnd() ? Status::kCutShort : Status::kOk;
 }
 
 }  // namespace qk

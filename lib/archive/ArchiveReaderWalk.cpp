@@ -78,12 +78,13 @@ Status ArchiveReader::WalkInTurn(const std::vector<Batch>& wanted,
         const Status status = DecodeBatch(
             batch, buffer, StepOf(batch, step),
             [&](std::int32_t requested) { return !progress || progress(done + requested); });
-        if (status != Status::kOk) return status;
+        if (status != Status::kOk && status != Status::kCutShort) return status;
         std::int32_t offset = 0;
         for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
             if (!visit(i, buffer + offset, entries_.sizes[i])) return Status::kStopped;
             offset += entries_.sizes[i];
         }
+        if (status == Status::kCutShort) return status;
         done += batch.total;
     }
     return Status::kOk;
@@ -199,12 +200,14 @@ Status ArchiveReader::WalkAhead(const std::vector<Batch>& wanted, const Visit& v
             for (std::int64_t call = 0; call < d.calls; ++call) {
                 if (progress && !progress(done + call * batchStep)) return Status::kStopped;
             }
-            if (d.status != Status::kOk) return d.status;
+            if (d.status != Status::kOk && d.status != Status::kCutShort) return d.status;
             std::int64_t offset = d.offset;
             for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
                 if (!visit(i, buffer + offset, entries_.sizes[i])) return Status::kStopped;
                 offset += entries_.sizes[i];
             }
+            // The decoding thread stopped after this batch.
+            if (d.status == Status::kCutShort) return d.status;
             done += batch.total;
             if (d.batch + 1 == wanted.size()) return Status::kOk;
         }

@@ -167,24 +167,7 @@ bool UnfitForWindows(std::string_view name) {
 }
 
 std::string ShownName(std::string_view name) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string shown;
-    shown.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const std::uint8_t b = static_cast<std::uint8_t>(name[i]);
-        const bool hasNext = i + 1 < name.size();
-        const bool loneLead =
-            IsLeadByte(b) && hasNext && IsControl(static_cast<std::uint8_t>(name[i + 1]));
-        if (IsControl(b) || loneLead) {
-            shown += '%';
-            shown += kHex[b >> 4];
-            shown += kHex[b & 15];
-            continue;
-        }
-        shown += name[i];
-        if (IsLeadByte(b) && hasNext) shown += name[++i];
-    }
-    return shown;
+    return platform::ShownText(name);
 }
 
 }  // namespace qk

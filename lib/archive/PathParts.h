@@ -59,7 +59,8 @@ constexpr bool kWindowsNames = platform::kSeparator == '\\';
 // becomes %XX (two upper-case hex digits, the form the program uses for
 // bytes that are no character), so that no control byte of an archive
 // reaches the terminal. A double-byte lead whose second byte is such a
-// control byte is shown as %XX as well. Other bytes are kept.
+// control byte is shown as %XX as well. Other bytes are kept (see
+// platform::ShownText, which this is).
 std::string ShownName(std::string_view name);
 
 }  // namespace qk

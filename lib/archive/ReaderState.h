@@ -16,7 +16,8 @@ struct ArchiveReader::State {
     explicit State(const InputCallbacks& source) : stream(source) {}
 
     ArchiveStream stream;
-    std::unique_ptr<std::uint8_t[]> tableBlock;
+    // The decoded table until ParseTable hands it to the entries' name list.
+    std::unique_ptr<char[]> tableBlock;
     std::int32_t tableDecoded = 0;  // bytes of the table that DecodeTable produced
     std::unique_ptr<LzDecoder> lzDecoder;
     std::unique_ptr<platform::LargeBlock> walkBuffers[2];

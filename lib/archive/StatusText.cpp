@@ -30,6 +30,8 @@ const char* StatusText(Status status) {
             return "too large for the format";
         case Status::kVerifyFailed:
             return "the written archive does not decode back to its input";
+        case Status::kCutShort:
+            return "the archive is cut short";
     }
     return "unknown failure";
 }

@@ -38,6 +38,9 @@ class LzDecoder {
     int Decode(std::int32_t target);
 
     std::int32_t outputPos() const { return outputPos_; }
+    // True once the decoding has used bits past the end of the input (see
+    // PrefixDecoder::ConsumedPastEnd).
+    bool consumedPastEnd() const { return decoder_.ConsumedPastEnd(); }
     const ContextRings& rings() const { return rings_; }
 
   private:

@@ -85,6 +85,11 @@ class PrefixDecoder {
     }
 
     bool failed() const { return failed_ != 0; }
+
+    // True once bits past the end of the data have been consumed, that is,
+    // decoded as part of a symbol: a well-formed stream only ever pulls the
+    // filler bytes into the look-ahead, so the file has been cut short.
+    bool ConsumedPastEnd() const { return inCount_ == 0 && aheadBits_ < 8u * inPos_; }
     int symbolCount() const { return symbolModel_.count; }
 
     // The code tables, for tests and tools.

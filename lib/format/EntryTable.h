@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,11 @@ void NormaliseSeparators(std::string& name, char separator);
 // a negative count, 8N beyond the table, a name without its zero byte inside
 // the table, or a negative size. Names get `separator` for both separators.
 bool ParseEntryTable(const std::uint8_t* bytes, std::int32_t tableSize, std::int32_t entryCount,
+                     char separator, EntryTable& table);
+// Same over the table's own block (at least tableSize bytes), which the name
+// list takes over: the names stay where they are, so the parsed table costs
+// its decoded size and a few bytes per entry.
+bool ParseEntryTable(std::unique_ptr<char[]> block, std::int32_t tableSize, std::int32_t entryCount,
                      char separator, EntryTable& table);
 
 // Appends the table of these entries (the writer's side).

@@ -5,6 +5,7 @@
 // converts them for the console (see platform/Text.h).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,9 +17,15 @@ void WriteConsole(std::string_view programText);
 // Makes everything written so far visible.
 void FlushConsole();
 
-// Reads one line from standard input, of any length, without its line feed
-// (and without a carriage return before it), as program text. False when the
-// input has ended before anything could be read; `line` is then untouched.
+// The longest line ReadConsoleLine takes, and the most keys a password may
+// have: an answer, a folder name or a password is never longer.
+constexpr std::size_t kMaxConsoleLine = 4096;
+
+// Reads one line from standard input without its line feed (and without a
+// carriage return before it), as program text. False when the input has
+// ended before anything could be read, or when the line runs past
+// kMaxConsoleLine bytes (then nothing more of it is read); `line` is then
+// untouched.
 bool ReadConsoleLine(std::string& line);
 
 // True when standard input is a terminal, so that keys can be read one by one.

@@ -64,10 +64,8 @@ bool SettlePassword(const Options& options, const NameCodec& codec, WriteOptions
         Error("the password must not be empty");
         return false;
     }
-    if (!codec.FromNative(typed, write.password)) {
-        Error("the password cannot be written in CP932 (Shift-JIS)");
-        return false;
-    }
+    // The key bytes both programs derive from this password when they read.
+    write.password = codec.PasswordKey(typed);
     write.usePassword = true;
     return true;
 }

@@ -23,9 +23,8 @@ bool ArchiveSession::SettlePassword() {
     const ArchiveHeader& h = reader_.header();
     if (!h.passwordSet()) return true;
     if (options_.passwordGiven) {
-        std::string cp932;
-        codec_.FromNative(options_.password, cp932);
-        if (reader_.CheckPassword(cp932) == Status::kOk) return true;
+        if (reader_.CheckPassword(codec_.PasswordKey(options_.password)) == Status::kOk)
+            return true;
         Fail(DescribeStatus(Status::kWrongPassword));
         return false;
     }
@@ -35,9 +34,7 @@ bool ArchiveSession::SettlePassword() {
             Fail("the archive needs a password (give it with -p)");
             return false;
         }
-        std::string cp932;
-        codec_.FromNative(*typed, cp932);
-        if (reader_.CheckPassword(cp932) == Status::kOk) return true;
+        if (reader_.CheckPassword(codec_.PasswordKey(*typed)) == Status::kOk) return true;
         Error(shownPath_ + ": " + DescribeStatus(Status::kWrongPassword));
     }
     error_ = DescribeStatus(Status::kWrongPassword);
@@ -59,6 +56,21 @@ bool ArchiveSession::Open(const std::string& path) {
 
 std::string ArchiveSession::DisplayName(std::int32_t i) const {
     return ShownName(StoredName(i), codec_);
+}
+
+std::string ArchiveSession::BatchNames(std::int32_t i) const {
+    constexpr std::int32_t kNamed = 5;
+    for (const Batch& batch : reader_.batches()) {
+        if (i < batch.first || i >= batch.first + batch.count) continue;
+        std::string names = batch.count == 1 ? "entry " : "entries ";
+        for (std::int32_t k = 0; k < batch.count && k < kNamed; ++k) {
+            if (k) names += ", ";
+            names += DisplayName(batch.first + k);
+        }
+        if (batch.count > kNamed) names += " and " + Grouped(batch.count - kNamed) + " more";
+        return names;
+    }
+    return "entry " + DisplayName(i);
 }
 
 std::int64_t ArchiveSession::TotalSize() const {

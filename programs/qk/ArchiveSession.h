@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "qk1/ArchiveReader.h"
 #include "qk/Charset.h"
@@ -41,7 +42,11 @@ class ArchiveSession {
     // Entry i's name as the user sees it, '/' between components.
     std::string DisplayName(std::int32_t i) const;
     // Entry i's stored name, '\' between components.
-    const std::string& StoredName(std::int32_t i) const { return entries().names.Item(i); }
+    std::string_view StoredName(std::int32_t i) const { return entries().names.Item(i); }
+
+    // "entry NAME" or "entries NAME, NAME..." for the batch that holds entry
+    // i, for a message about the whole batch (a cut-short archive).
+    std::string BatchNames(std::int32_t i) const;
 
     // Sum of all entry sizes.
     std::int64_t TotalSize() const;

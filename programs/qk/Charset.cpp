@@ -6,19 +6,7 @@ namespace qk::tool {
 
 namespace {
 
-// CP932's own lead bytes (wider than the range the format's name scan skips:
-// 0xF0-0xFC lead the user-defined and vendor characters).
-bool IsCp932Lead(unsigned char b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-// Length of the CP932 character starting at `i`.
-std::size_t CharacterLength(std::string_view text, std::size_t i) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    return (IsCp932Lead(b) && i + 1 < text.size()) ? 2 : 1;
-}
-
-bool IsControl(unsigned char b) {
+[[maybe_unused]] bool IsControl(unsigned char b) {
     return b < 0x20 || b == 0x7F;
 }
 
@@ -45,12 +33,18 @@ bool IsValidCp932(std::string_view text) {
 }
 
 std::string ShowNative(std::string_view native) {
+#ifdef _WIN32
+    // Paths are program text here (the wide command line): characters that
+    // CP932 lacks are carried, and come out as their own bytes.
+    return platform::ToConsole(platform::ShownText(native));
+#else
     std::string out;
     for (std::size_t i = 0; i < native.size(); ++i) {
         const unsigned char b = static_cast<unsigned char>(native[i]);
         out += IsControl(b) ? PercentEscape(native.substr(i, 1)) : std::string(1, native[i]);
     }
     return out;
+#endif
 }
 
 std::string PercentEscape(std::string_view bytes) {
@@ -68,51 +62,44 @@ NameCodec::NameCodec(Charset charset, bool localeIsUtf8) : charset_(charset) {
     if (charset_ == Charset::kAuto) charset_ = localeIsUtf8 ? Charset::kUtf8 : Charset::kCp932;
 }
 
-std::string NameCodec::Convert(std::string_view cp932, bool escapeControls) const {
-    std::string out;
-    std::size_t i = 0;
-    while (i < cp932.size()) {
-        const unsigned char b = static_cast<unsigned char>(cp932[i]);
-        if (b < 0x80) {
-            if (escapeControls && IsControl(b)) {
-                out += PercentEscape(cp932.substr(i, 1));
-            } else {
-                out += static_cast<char>(b);
-            }
-            ++i;
-            continue;
-        }
-        // One character at a time, so that a bad one costs only itself.
-        const std::size_t n = CharacterLength(cp932, i);
-        const std::string_view ch = cp932.substr(i, n);
-        std::string utf8;
-        if (!platform::Cp932ToUtf8(ch, utf8)) {
-            out += PercentEscape(ch);
-        } else {
-            out += charset_ == Charset::kUtf8 ? utf8 : std::string(ch);
-        }
-        i += n;
+// The library's text road does every conversion; the charset only picks its
+// mode.
+platform::TextMode NameCodec::mode() const {
+    switch (charset_) {
+        case Charset::kUtf8:
+            return platform::TextMode::kUtf8;
+        case Charset::kCp932:
+        case Charset::kAuto:
+            return platform::TextMode::kCp932;
+        case Charset::kRaw:
+            break;
     }
-    return out;
+    return platform::TextMode::kPassThrough;
 }
 
 std::string NameCodec::ToDisplay(std::string_view cp932) const {
     if (charset_ == Charset::kRaw) return std::string(cp932);
-    return Convert(cp932, true);
+    return platform::ToConsoleAs(platform::ShownText(cp932), mode());
 }
 
 std::string NameCodec::ToFileName(std::string_view cp932) const {
-#ifdef _WIN32
-    // The Windows side of the platform takes file names as CP932 and converts
-    // them to UTF-16 itself.
-    if (charset_ != Charset::kRaw) return NameCodec(Charset::kCp932, false).Convert(cp932, false);
-#endif
-    std::string out;
     if (charset_ == Charset::kRaw) {
+        std::string out;
         for (char c : cp932) out += c == '/' ? PercentEscape("/") : std::string(1, c);
         return out;
     }
-    return Convert(cp932, false);
+#ifdef _WIN32
+    // The Windows side of the platform takes file names as program text and
+    // converts them to UTF-16 itself, by the same road; what is no character
+    // is escaped here already, so that no '/' stands inside a component.
+    return platform::ToNativePathAs(cp932, platform::TextMode::kCp932);
+#else
+    return platform::ToNativePathAs(cp932, mode());
+#endif
+}
+
+std::string NameCodec::PasswordKey(std::string_view native) const {
+    return platform::PasswordBytes(platform::FromNativeAs(native, mode()));
 }
 
 bool NameCodec::FromNative(std::string_view native, std::string& cp932) const {

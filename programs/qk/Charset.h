@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Text.h"
+
 namespace qk::tool {
 
 enum class Charset {
@@ -35,19 +37,25 @@ class NameCodec {
 
     Charset charset() const { return charset_; }
 
-    // CP932 text -> what the user sees. Characters that CP932 does not define
-    // and control characters become %XX (except under kRaw).
+    // The library's text mode of this charset.
+    platform::TextMode mode() const;
+
+    // CP932 text -> what the user sees: the library's console road, with
+    // control characters and bytes that are no CP932 character as %XX
+    // (except under kRaw).
     std::string ToDisplay(std::string_view cp932) const;
     // CP932 text -> the bytes the file system gets for one path component:
-    // as ToDisplay, but control characters stay, and a '/' byte (only
-    // possible as the second byte of a broken character) is always escaped.
+    // the library's file-name road (control characters stay; a '/' that the
+    // format reads as the second byte of a character is escaped with it).
     std::string ToFileName(std::string_view cp932) const;
+    // A password as the user gave or typed it -> its key bytes, by the rule
+    // both programs share (platform::PasswordBytes).
+    std::string PasswordKey(std::string_view native) const;
     // User or file-system text -> CP932. False when a character has no CP932
     // form; `cp932` then holds what could be converted, the rest unchanged.
     bool FromNative(std::string_view native, std::string& cp932) const;
 
   private:
-    std::string Convert(std::string_view cp932, bool escapeControls) const;
     Charset charset_;
 };
 

@@ -219,8 +219,10 @@ int RunExtract(const Options& options, const NameCodec& codec) {
         if (b.first <= last) toDecode += b.total;
     ProgressBar bar(!options.quiet, toDecode);
     Extractor extractor(options, codec, session, outputDir);
+    std::int32_t lastVisited = 0;
     const ArchiveReader::Status status = session.Walk(
         [&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
+            lastVisited = i;
             if (selected[static_cast<std::size_t>(i)] && !extractor.Write(i, data, size, bar)) {
                 failed = true;
             }
@@ -228,6 +230,12 @@ int RunExtract(const Options& options, const NameCodec& codec) {
         },
         [&](std::int64_t done) { bar.Update(done, session.shownPath()); }, last);
     bar.Clear();
+    if (status == ArchiveReader::Status::kCutShort) {
+        // The files of that batch are written, but their ends may be wrong.
+        Error(session.shownPath() + ": " + session.BatchNames(lastVisited) + ": " +
+              DescribeStatus(status));
+        return kExitFailure;
+    }
     if (status != ArchiveReader::Status::kOk) {
         Error(session.shownPath() + ": " + DescribeStatus(status));
         return kExitFailure;

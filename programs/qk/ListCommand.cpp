@@ -112,7 +112,7 @@ std::string ArchiveJson(ArchiveSession& session) {
     out += ",\"size\":" + std::to_string(session.TotalSize());
     out += ",\"entries\":[";
     for (std::int32_t i = 0; i < session.count(); ++i) {
-        const std::string& stored = session.StoredName(i);
+        const std::string_view stored = session.StoredName(i);
         const std::string shown = ShownName(stored, utf8);
         // Where the string is not the exact name (bad bytes, control
         // characters), the stored bytes go beside it.

@@ -9,11 +9,18 @@ std::optional<std::string> AskPassword(std::string_view prompt) {
     if (!platform::InputIsTerminal()) return std::nullopt;
     std::string typed;
     bool ended = false;
+    bool tooLong = false;
     {
         // Echo goes off before the prompt shows, so that no early key is seen.
         platform::KeyReader keys;
         Err(prompt);
         for (;;) {
+            // No password is that long; the rest of the keys stay unread.
+            if (typed.size() >= platform::kMaxConsoleLine) {
+                tooLong = true;
+                keys.DiscardPending();
+                break;
+            }
             const int key = keys.ReadKey();
             if (key < 0) {
                 ended = true;
@@ -36,7 +43,8 @@ std::optional<std::string> AskPassword(std::string_view prompt) {
         }
     }
     Err("\n");
-    if (ended) return std::nullopt;
+    if (tooLong) Error("the password line is too long");
+    if (ended || tooLong) return std::nullopt;
     return typed;
 }
 

@@ -8,7 +8,8 @@
 namespace qk::tool {
 
 // Shows `prompt` on standard error and reads a line of keys without echo.
-// Nothing when standard input is not a terminal or ends first.
+// Nothing when standard input is not a terminal or ends first, or when the
+// line runs past platform::kMaxConsoleLine keys (with a message).
 std::optional<std::string> AskPassword(std::string_view prompt);
 
 // Asks twice for a new password; nothing when the two differ, either is

@@ -20,6 +20,10 @@ std::string Check(ArchiveSession& session, const Options& options) {
         },
         [&](std::int64_t done) { bar.Update(done, session.shownPath()); }, session.count() - 1);
     bar.Clear();
+    if (status == ArchiveReader::Status::kCutShort) {
+        // The whole batch was decoded, from bytes the file does not hold.
+        return session.BatchNames(current - 1) + ": " + DescribeStatus(status);
+    }
     if (status != ArchiveReader::Status::kOk) {
         // The failing batch starts at the first entry not yet handed out.
         const std::string where =

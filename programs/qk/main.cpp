@@ -23,7 +23,16 @@ int main(int argc, char** argv) {
     qk::platform::SetTextMode(qk::platform::TextMode::kPassThrough);
 #endif
     try {
-        return qk::tool::RunTool(std::vector<std::string>(argv + 1, argv + argc), localeIsUtf8);
+#ifdef _WIN32
+        // The wide command line, as qkdec takes it: names in any script
+        // arrive whole, never as best-fit look-alikes of the ANSI code page.
+        const std::vector<std::string> args = qk::platform::ProgramArguments(argc, argv);
+#else
+        // The bytes as given: the charset chosen on the command line decides
+        // how names meet them (tool/Charset.h).
+        const std::vector<std::string> args(argv + 1, argv + argc);
+#endif
+        return qk::tool::RunTool(args, localeIsUtf8);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qk: %s\n", e.what());
         return 2;

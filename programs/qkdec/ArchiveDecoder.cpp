@@ -14,6 +14,7 @@
 #include "archive/PathParts.h"
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 namespace qk {
 
@@ -108,7 +109,10 @@ bool ArchiveDecoder::OpenArchive(const std::string& archivePath) {
 
 // One attempt: an empty answer or a wrong password ends the archive.
 bool ArchiveDecoder::CheckPassword() {
-    std::string password = interaction_->InputPassword(texts::kPasswordRequest);
+    // Both programs derive the key from the same bytes: the CP932 text when
+    // all of the password has a CP932 form, else the bytes as given.
+    std::string password =
+        platform::PasswordBytes(interaction_->InputPassword(texts::kPasswordRequest));
     // The password is a terminated text; whatever follows a zero byte is not part of it.
     password.resize(password.find('\0') == std::string::npos ? password.size()
                                                              : password.find('\0'));
@@ -180,7 +184,7 @@ int ArchiveDecoder::CountExistingTargets() const {
     };
     int count = 0;
     for (int i = 0; i < names.Count(); ++i) {
-        const std::string target = *outputDir_ + names.Item(i);
+        const std::string target = *outputDir_ + std::string(names.Item(i));
         if (platform::kSeparator == '/') {
             const std::size_t slash = target.rfind('/');
             if (slash != std::string::npos && slash >= outputDir_->size() &&
@@ -246,6 +250,14 @@ int ArchiveDecoder::ProcessEntries(const std::string& archivePath, const char* f
         outcome_ = Outcome::kStopped;
         return -2;
     }
+    if (status == Status::kCutShort) {
+        // Every entry of the batch has been handed over, so nothing the user
+        // may need is withheld; but the archive ends early, and the last
+        // files may be wrong.
+        interaction_->Information(
+            MessageText(texts::kCutShort, ShownName(archivePath).c_str()).str());
+        return Failed();
+    }
     if (status == Status::kNoMemory) return noMemory();
     if (status == Status::kOverrun) {
         return Fail(comparing ? texts::kOverrunCompare : texts::kOverrunExtract);
@@ -310,7 +322,7 @@ int ArchiveDecoder::Extract(const std::string& archivePath) {
 // then its date.
 ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const std::uint8_t* data) {
     const EntryTable& entries = reader_.entries();
-    const std::string& name = entries.names.Item(index);
+    const std::string name(entries.names.Item(index));
     const std::int32_t size = entries.sizes[index];
     interaction_->Status(MessageText(texts::kOutFile, index + 1, entries.entryCount,
                                      ShownName(name).c_str(), NumberText(size).c_str())

@@ -55,7 +55,7 @@ int ArchiveDecoder::Compare(const std::string& archivePath) {
 ArchiveDecoder::EntryStep ArchiveDecoder::CompareEntry(std::int32_t index,
                                                        const std::uint8_t* data) {
     const EntryTable& entries = reader_.entries();
-    const std::string& name = entries.names.Item(index);
+    const std::string name(entries.names.Item(index));
     const std::int32_t size = entries.sizes[index];
     interaction_->Status(MessageText(texts::kCompFile, index + 1, entries.entryCount,
                                      ShownName(name).c_str(), NumberText(size).c_str())

@@ -47,6 +47,7 @@ std::string ConsoleInteraction::InputPassword(std::string_view request) {
     if (!platform::InputIsTerminal()) {
         Write({"QK InputPassword:\n", request, "?:"});
         platform::FlushConsole();
+        // A line too long for a password counts as none entered.
         std::string line;
         return platform::ReadConsoleLine(line) ? line : std::string();
     }
@@ -56,12 +57,17 @@ std::string ConsoleInteraction::InputPassword(std::string_view request) {
     platform::KeyReader keys;
     Write({"QK InputPassword:\n", request, "?:"});
     platform::FlushConsole();
-    // The keys arrive in the console's encoding; the password's key is
-    // derived from its Shift-JIS bytes, so the typed text is converted once
-    // it is complete.
+    // The keys arrive in the console's encoding; the typed text is converted
+    // once it is complete, and its key bytes are chosen by the decoder.
     PasswordEntry entry(request, platform::CurrentTextMode() == platform::TextMode::kUtf8);
     PasswordEntry::State state = PasswordEntry::State::kTyping;
     while (state == PasswordEntry::State::kTyping) {
+        // No password is that long: taken as none entered, with the rest of
+        // the keys left unread.
+        if (entry.typed().size() >= platform::kMaxConsoleLine) {
+            state = PasswordEntry::State::kCancelled;
+            break;
+        }
         state = entry.Feed(keys.ReadKey());
         platform::WriteConsole(entry.TakeEcho());
         platform::FlushConsole();

@@ -63,17 +63,18 @@ TEST(NameToWide, DoubleByteCharactersWhoseSecondByteIsABackslashStayWhole) {
 TEST(NameToWide, SeparatorsAreExactlyThoseTheProgramSees) {
     // 0xF0 is a single byte to the program, so the backslash after it is a
     // separator, although code page 932 would take the pair for one character.
-    const std::wstring f0 = NameToWide("\xF0\\w");
-    ASSERT_EQ(f0.size(), 3u);
-    EXPECT_EQ(f0[1], L'\\');
-    EXPECT_NE(f0[0], L'\\');
-    // 0x80 starts a double-byte character for the program; the pair must not
-    // turn into a character and a separator.
-    const std::wstring eighty = NameToWide("\x80\\x");
-    ASSERT_EQ(eighty.size(), 2u);
-    EXPECT_EQ(eighty.find(L'\\'), std::wstring::npos);
-    // A lead byte at the very end stands alone and yields one character.
-    EXPECT_EQ(NameToWide("end\x81").size(), 4u);
+    EXPECT_EQ(NameToWide("\xF0\\w"), L"%F0\\w");
+    // 0x80 starts a double-byte character for the program; the pair, which is
+    // no character, must not turn into a character and a separator.
+    EXPECT_EQ(NameToWide("\x80\\x"), L"%80%5Cx");
+    // A lead byte at the very end stands alone.
+    EXPECT_EQ(NameToWide("end\x81"), L"end%81");
+    // A pair the program does not split is the character it is, IBM
+    // extensions included.
+    EXPECT_EQ(NameToWide("\xFB\xFC\x8B\xB4.txt"), L"\u9AD9\u6A4B.txt");  // 髙橋
+    EXPECT_EQ(NameToWide("\xFA\xB1"), L"\uFA11");                        // 﨑
+    // The user-defined area as the system maps it.
+    EXPECT_EQ(NameToWide("\xF0\x40"), L"\uE000");
 }
 
 TEST(ToNativePath, GivesTheFileSystemNameWithWindowsSeparators) {
@@ -85,10 +86,9 @@ TEST(ToNativePath, GivesTheFileSystemNameWithWindowsSeparators) {
     EXPECT_TRUE(LeavesFolder("../evil.txt"));
     EXPECT_FALSE(LeavesFolder(std::string(kSoft) + "\\..a"));
     EXPECT_FALSE(LeavesFolder(kHyouTxt));
-    // 0x80 0x5C is one character to the program but a character and a
-    // backslash to Windows' own code page 932: refused under either reading.
-    EXPECT_EQ(platform::ToNativePath("\x80\\..\\x"), "\xC2\x80\\..\\x");
-    EXPECT_TRUE(LeavesFolder("\x80\\..\\x"));
+    // 0x80 0x5C is one character to the program (and no character of code
+    // page 932): the file system gets it as %80%5C, never as a separator.
+    EXPECT_EQ(platform::ToNativePath("\x80\\..\\x"), "%80%5C..\\x");
 }
 
 TEST(StrictConversions, KeepEveryCharacterOrFail) {

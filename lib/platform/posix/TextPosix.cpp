@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/Text.h"
+#include "platform/TextRoad.h"
 
 namespace qk::platform {
 
@@ -61,111 +62,31 @@ Converter& ToCp932() {
     return converter;
 }
 
-bool IsCp932Lead(unsigned char b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-// Byte length of the UTF-8 sequence that starts at `text[i]`: its lead
-// byte's length, cut at the first byte that is not a continuation (1 for a
-// stray byte).
-std::size_t Utf8Length(std::string_view text, std::size_t i) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    std::size_t n = 1;
-    if (b >= 0xF0 && b <= 0xF4) {
-        n = 4;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        n = 3;
-    } else if (b >= 0xC2 && b <= 0xDF) {
-        n = 2;
-    }
-    std::size_t k = 1;
-    while (k < n && i + k < text.size() && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80)
-        ++k;
-    return k;
-}
-
-void AppendEscaped(std::string& out, std::string_view bytes) {
-    static const char kHex[] = "0123456789ABCDEF";
-    for (unsigned char b : bytes) {
-        out += '%';
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    }
-}
-
-bool IsCp932Trail(unsigned char b) {
-    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
-// The format's own double-byte rule, which decides what is a separator.
-bool IsFormatLead(unsigned char b) {
-    return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
-}
-
-// A UTF-8 character that CP932 cannot hold (an accented letter in a folder
-// name, say) still has to reach the file system unchanged. FromNative carries
-// each of its bytes as one character of the user-defined row 0xF0, which no
-// real text uses, and the conversion back turns that character into the byte.
-constexpr unsigned char kCarrierLead = 0xF0;
-constexpr int kLowTrails = 0x7E - 0x40 + 1;  // 63 trails 0x40-0x7E, then 0x80 on
-
-void AppendCarried(std::string& out, unsigned char raw) {
-    if (raw < 0x80) {
-        out += static_cast<char>(raw);
-        return;
-    }
-    const int k = raw - 0x80;
-    out += static_cast<char>(kCarrierLead);
-    out += static_cast<char>(k < kLowTrails ? 0x40 + k : 0x80 + (k - kLowTrails));
-}
-
-// The raw byte a carrier character stands for, or -1.
-int CarriedByte(unsigned char lead, unsigned char trail) {
-    if (lead != kCarrierLead) return -1;
-    if (trail >= 0x40 && trail <= 0x7E) return 0x80 + (trail - 0x40);
-    if (trail >= 0x80 && trail < 0x80 + (128 - kLowTrails))
-        return 0x80 + kLowTrails + (trail - 0x80);
-    return -1;
-}
-
-// CP932 -> UTF-8 one character at a time, so that a bad character costs only
-// itself: it is written as %XX per byte. Two bytes form one character when
-// CP932 says so or when the format's scan does (then a trail byte that looks
-// like a separator is escaped with its lead, as the format does not split
-// there); so the escaped text never gains a separator or a "..".
-std::string Cp932ToUtf8Escaped(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() * 3 / 2);
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        const bool hasNext = i + 1 < text.size();
-        const unsigned char next = hasNext ? static_cast<unsigned char>(text[i + 1]) : 0;
-        const bool pair = hasNext && ((IsCp932Lead(b) && IsCp932Trail(next)) || IsFormatLead(b));
-        if (pair && CarriedByte(b, next) >= 0) {
-            out += static_cast<char>(CarriedByte(b, next));
-            i += 2;
-            continue;
-        }
-        const std::size_t n = pair ? 2 : 1;
-        const std::string_view ch = text.substr(i, n);
-        std::string converted;
-        if (FromCp932().Convert(ch, converted)) {
-            out += converted;
-        } else {
-            AppendEscaped(out, ch);
-        }
-        i += n;
-    }
-    return out;
-}
-
 }  // namespace
+
+namespace road {
+
+bool Cp932CharacterToUtf8(std::string_view character, std::string& utf8) {
+    utf8.clear();
+    if (!FromCp932().Convert(character, utf8) || utf8.empty()) return false;
+    // One character, and no control: U+0080-U+009F are two bytes C2 80-9F.
+    const unsigned char first = static_cast<unsigned char>(utf8[0]);
+    if (first < 0x20 || first == 0x7F) return false;
+    if (first == 0xC2 && utf8.size() > 1 && static_cast<unsigned char>(utf8[1]) < 0xA0)
+        return false;
+    return true;
+}
+
+// Only a character that comes back as itself: a look-alike (U+00A5 as the
+// backslash 0x5C, say) would change what the user's text means.
+bool Utf8CharacterToCp932(std::string_view character, std::string& cp932) {
+    cp932.clear();
+    std::string back;
+    return ToCp932().Convert(character, cp932) && !cp932.empty() &&
+           FromCp932().Convert(cp932, back) && back == character;
+}
+
+}  // namespace road
 
 void InitTextMode() {
     const char* codeset = ::nl_langinfo(CODESET);
@@ -182,37 +103,15 @@ TextMode CurrentTextMode() {
 }
 
 std::string ToNativePath(std::string_view programText) {
-    if (gMode == TextMode::kPassThrough) return std::string(programText);
-    return Cp932ToUtf8Escaped(programText);
+    return ToNativePathAs(programText, gMode);
 }
 
 std::string ToConsole(std::string_view programText) {
-    return ToNativePath(programText);
+    return ToConsoleAs(programText, gMode);
 }
 
 std::string FromNative(std::string_view native) {
-    if (gMode == TextMode::kPassThrough) return std::string(native);
-    std::string out;
-    out.reserve(native.size());
-    std::size_t i = 0;
-    while (i < native.size()) {
-        const unsigned char b = static_cast<unsigned char>(native[i]);
-        if (b < 0x80) {
-            out += static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        const std::size_t n = Utf8Length(native, i);
-        const std::string_view ch = native.substr(i, n);
-        std::string converted;
-        if (ToCp932().Convert(ch, converted)) {
-            out += converted;
-        } else {
-            for (unsigned char raw : ch) AppendCarried(out, raw);
-        }
-        i += n;
-    }
-    return out;
+    return FromNativeAs(native, gMode);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

@@ -2,9 +2,9 @@
 //
 // Program text is CP932. The file system is reached through the wide API
 // (see FileSystemWindows.cpp), so file names need no mode: they are always
-// converted from CP932 to UTF-16. Arguments arrive in the ANSI code page;
-// bytes piped to the program and written to a redirected output are taken
-// and given as CP932, unchanged.
+// converted from CP932 to UTF-16, by way of the library's road to UTF-8.
+// Arguments come from the wide command line; bytes piped to the program and
+// written to a redirected output are taken and given as CP932, unchanged.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include <climits>
 
 #include "platform/Text.h"
+#include "platform/TextRoad.h"
 #include "platform/windows/WideText.h"
 
 namespace qk::platform {
@@ -51,48 +52,27 @@ std::string FromWide(std::wstring_view wide, unsigned codePage, bool* lossless) 
     return text;
 }
 
-namespace {
-
-// The program's rule for the first byte of a double-byte character.
-bool StartsDoubleByte(unsigned char b) {
-    return (b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF);
+// Every name takes the library's one road (TextRoad.h) to UTF-8 and from
+// there to UTF-16: the characters are cut where the program cuts them, so
+// the file system sees a separator exactly where the program does (0x95 0x5C
+// stays one character, 0xF0 before a backslash stands alone), and a pair the
+// program does not split converts as the character it is, IBM extensions
+// (0xFA-0xFC) included.
+std::wstring NameToWide(std::string_view programText) {
+    return ToWide(road::FromProgramText(programText, road::Target::kUtf8, false), CP_UTF8);
 }
 
-// What a character that has no single UTF-16 counterpart becomes: the
-// code page's own default character, the middle dot.
-constexpr wchar_t kNoCharacter = L'\u30FB';
+std::wstring ConsoleTextToWide(std::string_view programText) {
+    return ToWide(road::FromProgramText(programText, road::Target::kUtf8, true), CP_UTF8);
+}
 
-}  // namespace
-
-std::wstring NameToWide(std::string_view programText) {
-    std::wstring wide;
-    wide.reserve(programText.size());
-    std::size_t i = 0;
-    while (i < programText.size()) {
-        const unsigned char b = static_cast<unsigned char>(programText[i]);
-        if (b < 0x80) {
-            wide += static_cast<wchar_t>(b);
-            ++i;
-            continue;
-        }
-        // A lead byte at the end of the text stands alone.
-        const std::size_t length = StartsDoubleByte(b) && i + 1 < programText.size() ? 2 : 1;
-        wchar_t converted[4];
-        const int n = ::MultiByteToWideChar(kProgramCodePage, 0, programText.data() + i,
-                                            static_cast<int>(length), converted, 4);
-        // One character in, one character out, and never a separator: 0x80
-        // 0x5C is one character to the program but two to code page 932.
-        const bool single = n == 1 && converted[0] >= 0x80;
-        wide += single ? converted[0] : kNoCharacter;
-        i += length;
-    }
-    return wide;
+std::string WideToProgramText(std::wstring_view wide) {
+    return road::FromUtf8(FromWide(wide, CP_UTF8));
 }
 
 bool WideToProgramName(std::wstring_view wide, std::string& text) {
-    bool lossless = false;
-    text = FromWide(wide, kProgramCodePage, &lossless);
-    return lossless && NameToWide(text) == wide;
+    text = WideToProgramText(wide);
+    return NameToWide(text) == wide;
 }
 
 }  // namespace windows
@@ -130,39 +110,61 @@ TextMode CurrentTextMode() {
     return gMode;
 }
 
-// The file system receives NameToWide's form of a name, which keeps the
-// program's own reading of it. Code page 932 as Windows applies it reads a
-// few odd bytes differently (0x80 is a character of its own there, so a 0x5C
-// after it is a backslash); the name is given in that reading, so that a name
-// that climbs out of its folder under either reading is refused, on Windows
-// as elsewhere. It comes in UTF-8, in which a backslash or a dot is only ever
-// that character. Win32 takes a slash for a separator as well, so slashes
-// come back as backslashes: a check for ".." components sees what Windows sees.
+// The file system receives NameToWide's form of a name; this is the same
+// text in UTF-8, in which a backslash or a dot is only ever that character.
+// Win32 takes a slash for a separator as well, so slashes come back as
+// backslashes: a check for ".." components sees what Windows sees.
 std::string ToNativePath(std::string_view programText) {
-    std::wstring wide = windows::ToWide(programText, windows::kProgramCodePage);
-    for (wchar_t& c : wide) {
-        if (c == L'/') c = L'\\';
+    std::string native = road::FromProgramText(programText, road::Target::kUtf8, false);
+    for (char& c : native) {
+        if (c == '/') c = '\\';
     }
-    return windows::FromWide(wide, CP_UTF8);
+    return native;
 }
 
-// Arguments of main() come in the ANSI code page (932 on a Japanese system,
-// where this changes nothing).
+// Every narrow text reaches the program as program text already: the
+// arguments through ProgramArguments (the wide command line), the lines
+// typed at the console through ReadConsoleLine.
 std::string FromNative(std::string_view native) {
-    const unsigned ansi = ::GetACP();
-    if (ansi == windows::kProgramCodePage) return std::string(native);
-    bool ascii = true;
-    for (const char c : native) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii) return std::string(native);
-    return windows::WideToCp932(windows::ToWide(native, ansi));
+    return std::string(native);
 }
 
-// Text for a redirected output or a console in code page 932 is the program
-// text itself; a console in another code page is written in UTF-16 by
-// WriteConsole (ConsoleWindows.cpp).
+// Text for a redirected output is the program text itself, but for the
+// user's own characters that CP932 lacks, which come out as their UTF-8
+// bytes; a console is written in UTF-16 by WriteConsole (ConsoleWindows.cpp).
 std::string ToConsole(std::string_view programText) {
-    return std::string(programText);
+    const bool carried = programText.find(road::kPathCarrier) != std::string_view::npos ||
+                         programText.find(road::kDisplayCarrier) != std::string_view::npos;
+    if (!carried) return std::string(programText);
+    return road::FromProgramText(programText, road::Target::kCp932, true);
 }
+
+namespace road {
+
+bool Cp932CharacterToUtf8(std::string_view character, std::string& utf8) {
+    utf8.clear();
+    wchar_t wide[4];
+    const int n =
+        ::MultiByteToWideChar(windows::kProgramCodePage, MB_ERR_INVALID_CHARS, character.data(),
+                              static_cast<int>(character.size()), wide, 4);
+    // One character in, one printable character out (code page 932 as
+    // Windows applies it reads 0x80 as U+0080, a control).
+    if (n != 1 || wide[0] < 0xA0) return false;
+    utf8 = windows::FromWide(std::wstring_view(wide, 1), CP_UTF8);
+    return !utf8.empty();
+}
+
+// Only a character that comes back as itself: no best-fit look-alikes.
+bool Utf8CharacterToCp932(std::string_view character, std::string& cp932) {
+    cp932.clear();
+    const std::wstring wide = windows::ToWide(character, CP_UTF8);
+    if (wide.empty()) return false;
+    bool lossless = false;
+    cp932 = windows::FromWide(wide, windows::kProgramCodePage, &lossless);
+    return lossless && !cp932.empty() && windows::ToWide(cp932, windows::kProgramCodePage) == wide;
+}
+
+}  // namespace road
 
 bool Cp932ToUtf8(std::string_view cp932, std::string& utf8) {
     utf8.clear();
@@ -195,16 +197,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
         for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
         return args;
     }
-    for (int i = 1; i < count; ++i) {
-        std::string text;
-        // A character that code page 932 lacks cannot be named in program
-        // text; it arrives as the code page's substitute, and the file it
-        // names then cannot be opened, as with the narrow arguments.
-        if (!windows::WideToProgramName(wide[i], text)) {
-            text = windows::FromWide(wide[i], windows::kProgramCodePage);
-        }
-        args.push_back(std::move(text));
-    }
+    // A character that code page 932 lacks travels as the carriers of its
+    // UTF-8 bytes, as under a UTF-8 locale elsewhere.
+    for (int i = 1; i < count; ++i) args.push_back(windows::WideToProgramText(wide[i]));
     ::LocalFree(wide);
     return args;
 }

@@ -26,17 +26,25 @@ std::wstring ToWide(std::string_view text, unsigned codePage);
 std::string FromWide(std::wstring_view wide, unsigned codePage, bool* lossless = nullptr);
 
 // A file or folder name (program text) -> the UTF-16 name the file system
-// receives. The text is cut into characters by the program's own rule (a byte
-// 0x80-0x9F or 0xE0-0xEF starts a double-byte character), the rule by which
-// it finds separators, and each character becomes one UTF-16 character. So
-// the file system sees a separator exactly where the program does: 0x95 0x5C
-// stays one character, and 0xF0 before a backslash stays a name of its own,
-// although code page 932 would read that pair as one character.
+// receives: the library's text road to UTF-8 (TextRoad.h), then UTF-16. The
+// text is cut into characters by the program's own rule, so the file system
+// sees a separator exactly where the program does: 0x95 0x5C stays one
+// character, and 0xF0 before a backslash stays a name of its own, although
+// code page 932 would read that pair as one character. Bytes that are no
+// character become "%XX".
 std::wstring NameToWide(std::string_view programText);
+
+// Program text for a console -> UTF-16: as NameToWide, and the display
+// carriers of ShownText come out as their characters too.
+std::wstring ConsoleTextToWide(std::string_view programText);
+
+// UTF-16 from the system (an argument, a typed line, a name in a folder) ->
+// program text: CP932 where it holds the character, carriers elsewhere.
+std::string WideToProgramText(std::wstring_view wide);
 
 // A UTF-16 name from the system -> program text that names it exactly, that
 // is, that NameToWide turns back into `wide`. False when there is none (a
-// character that CP932 lacks); `text` then holds the nearest form.
+// lone surrogate); `text` then holds the nearest form.
 bool WideToProgramName(std::wstring_view wide, std::string& text);
 
 inline std::string WideToCp932(std::wstring_view wide, bool* lossless = nullptr) {

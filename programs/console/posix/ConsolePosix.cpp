@@ -45,10 +45,13 @@ bool ReadConsoleLine(std::string& line) {
     int c = std::getc(stdin);
     if (c == EOF) return false;
     while (c != EOF && c != '\n') {
+        // Room for the carriage return before the line feed.
+        if (native.size() > kMaxConsoleLine) return false;
         native += static_cast<char>(c);
         c = std::getc(stdin);
     }
     if (!native.empty() && native.back() == '\r') native.pop_back();
+    if (native.size() > kMaxConsoleLine) return false;
     line = FromNative(native);
     return true;
 }

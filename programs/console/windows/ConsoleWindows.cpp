@@ -74,7 +74,7 @@ void WriteToConsole(HANDLE console, std::string_view programText) {
             ::WriteConsoleA(console, piece.data(), static_cast<DWORD>(piece.size()), &written,
                             nullptr);
         } else {
-            const std::wstring wide = windows::ToWide(piece, windows::kProgramCodePage);
+            const std::wstring wide = windows::ConsoleTextToWide(piece);
             ::WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written,
                             nullptr);
         }
@@ -107,10 +107,12 @@ bool ReadConsoleLine(std::string& line) {
         int c = std::getc(stdin);
         if (c == EOF) return false;
         while (c != EOF && c != '\n') {
+            if (bytes.size() > kMaxConsoleLine) return false;
             bytes += static_cast<char>(c);
             c = std::getc(stdin);
         }
         if (!bytes.empty() && bytes.back() == '\r') bytes.pop_back();
+        if (bytes.size() > kMaxConsoleLine) return false;
         line = bytes;
         return true;
     }
@@ -124,11 +126,13 @@ bool ReadConsoleLine(std::string& line) {
         if (!::ReadConsoleW(input, buffer, 256, &read, nullptr) || read == 0) break;
         wide.append(buffer, read);
         if (wide.back() == L'\n') break;
+        if (wide.size() > kMaxConsoleLine) return false;
     }
     // Nothing, or Ctrl+Z at the start of the line: the end of the input.
     if (wide.empty() || wide[0] == L'\x1A') return false;
     while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) wide.pop_back();
-    line = windows::WideToCp932(wide);
+    if (wide.size() > kMaxConsoleLine) return false;
+    line = windows::WideToProgramText(wide);
     return true;
 }
 

@@ -11,6 +11,8 @@
 
 #if defined(__unix__)
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "codec/LzDecoder.h"
@@ -157,7 +159,8 @@ class CountingStream : public test::MemoryStream {
 };
 
 // Decodes a whole archive from memory as the reader does; returns the last
-// decoding result and the filler bytes fetched.
+// decoding result and the filler bytes fetched, or -1 for them when the
+// decoding consumed any (a cut-short stream).
 std::pair<int, int> DecodeAll(const Bytes& file, const std::string& password) {
     ArchiveHeader header;
     EXPECT_TRUE(ParseHeader(file.data(), header));
@@ -180,7 +183,7 @@ std::pair<int, int> DecodeAll(const Bytes& file, const std::string& password) {
             if (result != 0) break;
         }
     }
-    return {result, input.fillerReads};
+    return {result, lz.consumedPastEnd() ? -1 : input.fillerReads};
 }
 
 // The production decoder looks at most 8 bytes ahead of the last bit it
@@ -200,6 +203,7 @@ TEST(ValidArchives, FetchNoMoreFillerThanTheLookAhead) {
             DecodeAll(test::ReadFileBytes(test::VectorsDir() + "/" + name + ".qk1"),
                       std::string(pw.begin(), pw.end()));
         EXPECT_LE(filler, 8) << name;
+        EXPECT_GE(filler, 0) << name;
         if (expect["outcome"].text == "ok") {
             EXPECT_EQ(result, 0) << name;
         }
@@ -225,7 +229,94 @@ TEST(ValidArchives, FetchNoMoreFillerThanTheLookAhead) {
         const auto [result, filler] = DecodeAll(archive, "pw");
         EXPECT_EQ(result, 0) << round;
         EXPECT_LE(filler, 8) << round;
+        EXPECT_GE(filler, 0) << round;
     }
+}
+
+// Entries that do not compress: the stream is literals, so a cut one still
+// decodes to the end, from the filler that stands in past the end of the
+// file. Batches: [first], [second, third].
+Bytes IncompressibleArchive() {
+    std::mt19937 random(5);
+    std::vector<ArchiveEntry> entries;
+    for (const std::int32_t size : {3000, 2000, 1000}) {
+        ArchiveEntry e;
+        e.name = "e";
+        e.name += std::to_string(size);
+        e.data.resize(static_cast<std::size_t>(size));
+        for (auto& b : e.data) b = static_cast<std::uint8_t>(random());
+        entries.push_back(std::move(e));
+    }
+    Bytes archive;
+    EXPECT_EQ(WriteArchive(entries, WriteOptions(), archive, nullptr), Status::kOk);
+    return archive;
+}
+
+TEST_F(HostileArchive, ACutShortArchiveIsToldAfterItsLastBatch) {
+    const Bytes whole = IncompressibleArchive();
+    for (std::size_t cut = 0; cut <= 12; ++cut) {
+        const Bytes file(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut));
+        const Status expected = cut == 0 ? Status::kOk : Status::kCutShort;
+        // The walk, which decodes the second batch ahead: every entry is
+        // still handed out.
+        ArchiveReader walk;
+        ASSERT_EQ(walk.Open(Write(file)), Status::kOk);
+        ASSERT_EQ(walk.ReadTable('/'), Status::kOk);
+        std::vector<std::int32_t> visited;
+        EXPECT_EQ(walk.ForEachEntry([&](std::int32_t i, const std::uint8_t*, std::int32_t) {
+            visited.push_back(i);
+            return true;
+        }),
+                  expected)
+            << cut;
+        EXPECT_EQ(visited, (std::vector<std::int32_t>{0, 1, 2})) << cut;
+        // Batch by batch: only the last one reads past the end.
+        ArchiveReader steps;
+        ASSERT_EQ(steps.Open(Write(file)), Status::kOk);
+        ASSERT_EQ(steps.ReadTable('/'), Status::kOk);
+        Bytes buffer(3000);
+        const std::vector<Batch> batches = steps.batches();
+        ASSERT_EQ(batches.size(), 2u);
+        EXPECT_EQ(steps.DecodeBatch(batches[0], buffer.data()), Status::kOk) << cut;
+        EXPECT_EQ(steps.DecodeBatch(batches[1], buffer.data()), expected) << cut;
+    }
+}
+
+// A table of a great many empty entries costs its decoded size and a few
+// bytes per entry: the names stay in the decoded block, with an offset each.
+TEST_F(HostileArchive, ManyEmptyEntriesCostAFewBytesEach) {
+#if !defined(__unix__) || defined(QK_ADDRESS_SANITIZER)
+    GTEST_SKIP() << "peak memory is measured on POSIX without AddressSanitizer";
+#else
+    constexpr std::int64_t kEntries = 2000000;
+    const std::string path = dir_.path() + "/empty.qk1";
+    // The archive is written by a child process, so that the writer's own
+    // memory does not raise this process's peak.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::vector<ArchiveEntry> entries(static_cast<std::size_t>(kEntries));
+        Bytes archive;
+        const bool written =
+            WriteArchive(std::move(entries), WriteOptions(), archive, nullptr) == Status::kOk;
+        if (written) test::WriteFileBytes(path, archive);
+        _exit(written ? 0 : 1);
+    }
+    int childStatus = 0;
+    ASSERT_EQ(waitpid(child, &childStatus, 0), child);
+    ASSERT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0);
+
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(path), Status::kOk);
+    const std::int64_t tableSize = reader.header().tableSize;
+    ASSERT_EQ(tableSize, kEntries * 9);
+    const std::int64_t before = PeakResident();
+    ASSERT_EQ(reader.ReadTable('/'), Status::kOk);
+    ASSERT_EQ(reader.entries().names.Count(), kEntries);
+    EXPECT_EQ(reader.entries().names.Item(static_cast<int>(kEntries - 1)), "");
+    // The decoder's own tables take a few MiB.
+    EXPECT_LT(PeakResident() - before, tableSize + 16 * kEntries + (std::int64_t{8} << 20));
+#endif
 }
 
 }  // namespace

@@ -68,9 +68,19 @@ TEST(PathParts, UncAndBackslashFormsLeaveTheFolderToo) {
     // After the separators are made one (as the table parser does), a
     // backslash name leaves the folder on POSIX as well.
     EXPECT_TRUE(LeavesFolder("//server/share/x", '/'));
+#ifdef _WIN32
+    // 0x80 0x5C is one character to the format and none to CP932: the file
+    // system gets %80%5C, never a separator; the trailing dots of the
+    // component still make the name unfit for Windows.
+    EXPECT_FALSE(LeavesFolder("\x80\\..\\x", '\\'));
+    EXPECT_TRUE(UnfitForWindows("\x80\\..\\x"));
+#else
     // 0x80 is a lead byte to the format but a character of its own to CP932,
-    // so its 0x5C is a separator to the file system: the second reading catches it.
+    // so a file system reading the bytes as they stand sees a separator: the
+    // second reading catches it.
     EXPECT_TRUE(LeavesFolder("\x80\\..\\x", '\\'));
+    EXPECT_TRUE(UnfitForWindows("\x80\\..\\x"));
+#endif
 }
 
 TEST(PathParts, NamesWindowsCannotHold) {

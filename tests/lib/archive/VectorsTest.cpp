@@ -146,7 +146,7 @@ TEST_P(VectorSourceTest, DecodesAsRecorded) {
     const Json& entries = expect["table_entries"];
     ASSERT_EQ(static_cast<std::size_t>(table.entryCount), entries.items.size());
     for (int i = 0; i < table.entryCount; ++i) {
-        const std::string& n = table.names.Item(i);
+        const std::string n(table.names.Item(i));
         EXPECT_EQ(test::ToHex(reinterpret_cast<const std::uint8_t*>(n.data()), n.size()),
                   entries[i]["name_hex"].text);
         EXPECT_EQ(table.sizes[i], entries[i]["size"].Int());
