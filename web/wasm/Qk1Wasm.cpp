@@ -133,7 +133,7 @@ class Archive {
         val out = val::array();
         std::vector<std::string> kept;
         for (std::int32_t i = 0; i < table.entryCount; ++i) {
-            const std::string& name = table.names.Item(i);
+            const std::string name(table.names.Item(i));
             const std::vector<std::string> parts = SplitAtSeparators(name);
             val entry = val::object();
             entry.set("name", Bytes(name));
