@@ -218,9 +218,10 @@ bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& nam
     return Create(folder.path_ + name);
 }
 
-// The temporary is created as the format's writer creates its output files:
-// generic write, no sharing, replacing whatever has that name, normal
-// attributes. The stdio stream over its handle does the writing.
+// The temporary is opened for writing only, shared with no one while it is
+// written (nothing may read a half-written file or write beside us),
+// replacing whatever has its name, with normal attributes. The stdio stream
+// over its handle does the writing.
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
     const std::wstring wideTarget = NameToWide(target);
