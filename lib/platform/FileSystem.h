@@ -51,6 +51,7 @@ class FileHolder {
 struct FileStatus {
     bool exists = false;
     bool isDirectory = false;
+    bool isRegular = false;  // a plain file: no folder, device, pipe or socket
     std::int64_t size = 0;
     std::int64_t modifiedTime = 0;  // seconds since 1970-01-01 UTC
 };

@@ -74,6 +74,7 @@ FileStatus QueryFile(const std::string& path) {
     if (::stat(ToNativePath(path).c_str(), &st) != 0) return status;
     status.exists = true;
     status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegular = S_ISREG(st.st_mode);
     status.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
     status.modifiedTime = static_cast<std::int64_t>(st.st_mtime);
     return status;

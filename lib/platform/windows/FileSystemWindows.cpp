@@ -105,6 +105,7 @@ FileStatus QueryFile(const std::string& path) {
     if (trimmed && !directory) return status;
     status.exists = true;
     status.isDirectory = directory;
+    status.isRegular = (st.st_mode & _S_IFMT) == _S_IFREG;
     status.size = directory ? 0 : static_cast<std::int64_t>(st.st_size);
     status.modifiedTime = static_cast<std::int64_t>(st.st_mtime);
     return status;
