@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <regex>
 
-#include "qkdec/ArchiveDecoder.h"
-#include "qk1/ArchiveWriter.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "qk1/ArchiveWriter.h"
+#include "qkdec/ArchiveDecoder.h"
 #include "support/TestSupport.h"
 
 namespace qk {

@@ -45,13 +45,13 @@ TEST(CommandLine, SeparatorAppendedByWholeCharacters) {
         {"out", '\\', "out\\"},
         {"out\\", '\\', "out\\"},
         {"", '\\', ""},
-        {"x\\\x95\x5C", '\\', "x\\\x95\x5C\\"},      // 表 ends in 0x5C
-        {"\x83\x5C", '\\', "\x83\x5C\\"},                // ソ alone
-        {"\x83\x5C\\", '\\', "\x83\x5C\\"},            // ソ then a separator
+        {"x\\\x95\x5C", '\\', "x\\\x95\x5C\\"},  // 表 ends in 0x5C
+        {"\x83\x5C", '\\', "\x83\x5C\\"},        // ソ alone
+        {"\x83\x5C\\", '\\', "\x83\x5C\\"},      // ソ then a separator
         {"a\x95\x5C/", '/', "a\x95\x5C/"},
         {"a\x95\x5C", '/', "a\x95\x5C/"},
-        {"a\x95", '\\', "a\x95\\"},                       // a lead byte cut short
-        {"\xA0\\", '\\', "\xA0\\"},                      // a single-byte kana
+        {"a\x95", '\\', "a\x95\\"},  // a lead byte cut short
+        {"\xA0\\", '\\', "\xA0\\"},  // a single-byte kana
     };
     for (const Case& c : cases) {
         std::string folder = c.folder;

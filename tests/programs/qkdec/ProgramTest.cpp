@@ -14,10 +14,10 @@
 #include "ProgramRunner.h"
 #include "SampleTree.h"
 #include "format/EntryTable.h"
-#include "qkdec/NumberText.h"
-#include "qk1/ArchiveWriter.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "qk1/ArchiveWriter.h"
+#include "qkdec/NumberText.h"
 #include "support/TestSupport.h"
 
 namespace qk {
@@ -413,16 +413,17 @@ TEST_F(ProgramTest, SelfExtractingProgramExtractsBesideItself) {
 // Where qkdec once went wrong, one run each: what it shows, where the entries
 // land, its exit code.
 TEST_F(ProgramTest, OutcomesOfFoldersAndComparisons) {
-    const std::string missing = "QK Question:\n" +
-                                Sjis("比較ファイルの内容と圧縮ファイルの内容が不一致です。\n"
-                                     "比較ファイル(docs/empty.dat)は存在しません。\n");
+    const std::string missing =
+        "QK Question:\n" + Sjis(
+                               "比較ファイルの内容と圧縮ファイルの内容が不一致です。\n"
+                               "比較ファイル(docs/empty.dat)は存在しません。\n");
     const std::string noMatch = Sjis("比較処理を終了しました。\nファイルの内容と一致しません。");
     const std::string folderAsked =
         Sjis("QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:") + "InFile: tree (";
     struct Case {
         const char* what;
         std::function<void()> prepare;  // run in the test's folder before qkdec
-        bool selfExtracting;             // run bin/tree, a program carrying Tree()
+        bool selfExtracting;            // run bin/tree, a program carrying Tree()
         std::vector<std::string> args;
         std::string input;
         std::vector<std::string> shown;  // each somewhere in the output
@@ -440,7 +441,11 @@ TEST_F(ProgramTest, OutcomesOfFoldersAndComparisons) {
              fs::create_directory(Path("docs/empty.dat"));
              platform::SetFileTime(Path("docs/empty.dat"), 1000000001);
          },
-         false, {"tree.qk1"}, "n\ny\ny\n", {missing, noMatch}, ""},
+         false,
+         {"tree.qk1"},
+         "n\ny\ny\n",
+         {missing, noMatch},
+         ""},
 #ifndef _WIN32
         {"a pipe where an empty entry is expected",
          [&] {
@@ -448,14 +453,26 @@ TEST_F(ProgramTest, OutcomesOfFoldersAndComparisons) {
              fs::remove(Path("docs/empty.dat"));
              ASSERT_EQ(mkfifo(Path("docs/empty.dat").c_str(), 0600), 0);
          },
-         false, {"tree.qk1"}, "n\ny\ny\n", {missing, noMatch}, ""},
+         false,
+         {"tree.qk1"},
+         "n\ny\ny\n",
+         {missing, noMatch},
+         ""},
 #endif
         {"a self-extracting program given a folder",
-         [&] { fs::create_directory(Path("given")); }, true, {"-dgiven", "-y", "secret"}, "",
-         {"InFile: tree (", "OutDir: given/ (5 file"}, "given/"},
+         [&] { fs::create_directory(Path("given")); },
+         true,
+         {"-dgiven", "-y", "secret"},
+         "",
+         {"InFile: tree (", "OutDir: given/ (5 file"},
+         "given/"},
         {"a self-extracting program asking for a folder",
-         [&] { fs::create_directory(Path("typed")); }, true, {"-d", "-y", "secret"}, "typed\n",
-         {folderAsked, "OutDir: typed/ (5 file"}, "typed/"},
+         [&] { fs::create_directory(Path("typed")); },
+         true,
+         {"-d", "-y", "secret"},
+         "typed\n",
+         {folderAsked, "OutDir: typed/ (5 file"},
+         "typed/"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -483,8 +500,8 @@ TEST_F(ProgramTest, ShippedSampleIsWhatTheGeneratorWrites) {
     std::string error;
     ASSERT_EQ(test::WriteSampleArchive(made, &error), Status::kOk) << error;
     EXPECT_TRUE(made == test::ReadFileBytes(QK_SAMPLES_DIR "/sample.qk1"))
-        << "samples/sample.qk1 is not what the writer makes of the sample tree now ("
-        << made.size() << " bytes); remake it from the source folder with\n"
+        << "samples/sample.qk1 is not what the writer makes of the sample tree now (" << made.size()
+        << " bytes); remake it from the source folder with\n"
         << "  build/tests/programs/qkdec/MakeSample samples/sample.qk1";
 }
 
