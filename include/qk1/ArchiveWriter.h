@@ -69,8 +69,12 @@ struct WriteOptions {
     int searchDepth = 0;
     bool verify = true;  // decode the result again and compare
     // Input bytes read in and parsed at a time, the blocks of such a group
-    // side by side (0: 32 MiB). A batch larger than this is a group of its own.
+    // side by side (0: 8 MiB). A batch larger than this is a group of its own.
     std::int64_t groupBytes = 0;
+    // Memory for the parse kept between parsing and writing (0: 64 MiB). A
+    // larger parse is dropped and made again as the archive is written: the
+    // same archive, at the cost of a second parse.
+    std::int64_t keptParseBytes = 0;
 };
 
 // Writes a complete archive into `out`: kOk, or what stopped it with a reason
@@ -79,17 +83,17 @@ struct WriteOptions {
 // or kVerifyFailed (the archive did not decode back to its input).
 Status WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
                     std::vector<std::uint8_t>& out, std::string* error);
-// Same, taking the entries over: each entry's bytes are released once its
-// batch is parsed, so the input is not held twice. The same archive results.
+// Same, taking the entries over (released when the archive is done). The
+// same archive results.
 Status WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
                     std::vector<std::uint8_t>& out, std::string* error);
 // Same, reading each entry through its callback: the batches are read a
 // group at a time (a few tens of MiB, or one batch when it is larger), parsed
 // and released, so the input held at once stays near the largest entry's
-// size. What is kept of every batch until the end is its parse (the codes
-// are chosen for the whole archive before any is written) and the archive
-// being built in `out`. Also kReadFailure, when a callback fails. The same
-// archive results as from the entries' bytes.
+// size. The parse is kept for writing up to WriteOptions::keptParseBytes and
+// made again beyond (the codes are chosen for the whole archive before any is
+// written); the archive is built in `out`. Also kReadFailure, when a callback
+// fails. The same archive results as from the entries' bytes.
 Status WriteArchiveFromSources(const std::vector<EntrySource>& entries, const WriteOptions& options,
                                std::vector<std::uint8_t>& out, std::string* error);
 

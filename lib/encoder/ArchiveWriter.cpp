@@ -322,7 +322,9 @@ Status ReadSample(const InputBlocks& input, std::vector<std::uint8_t>& bytes,
     return Status::kOk;
 }
 
-constexpr std::int64_t kDefaultGroupBytes = 32 << 20;
+constexpr std::int64_t kDefaultGroupBytes = 8 << 20;
+
+constexpr std::int64_t kDefaultKeptParseBytes = 64 << 20;
 
 // Reads the blocks group by group, consecutive blocks of at most `budget`
 // bytes together (a larger block alone), and hands each group to `parse`
@@ -359,14 +361,18 @@ Status ForEachGroup(const InputBlocks& input, std::int64_t budget, std::vector<B
     return Status::kOk;
 }
 
+// Hands the tokens of every block, in order, to `emit`: kOk, or what stopped
+// them (the input read again may fail).
+using TokenBlocks = std::function<Status(const std::function<void(const std::vector<Token>&)>& emit)>;
+
 Status Emit(std::size_t entryCount, const WriteOptions& options,
             const std::vector<std::uint8_t>& table, std::int64_t total,
-          const std::vector<Block>& blocks, const std::vector<std::vector<Token>>& tokens,
+          const std::vector<Block>& blocks, const TokenCounts& counts, const TokenBlocks& tokens,
           std::vector<std::uint8_t>& out, std::string* error) {
     // Code lengths from the counts; the codewords are the decoder's own.
     const int symbolCount = options.largeModel ? 1280 : 768;
     const unsigned slotCount = options.largeModel ? 512 : 256;
-    const CodeSet codeSet = ChooseCodes(CountTokens(tokens, options.largeModel));
+    const CodeSet codeSet = ChooseCodes(counts);
     const std::vector<std::uint8_t>& symbolLengths = codeSet.symbolLengths;
     const std::vector<std::uint8_t>& lengthLengths = codeSet.lengthLengths;
     std::vector<std::uint32_t> symbolCodes(symbolLengths.size()), lengthCodes(lengthLengths.size());
@@ -399,7 +405,7 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
     BitPacker bits(out);
     for (std::uint8_t l : symbolLengths) bits.Put(l, 5);
     for (std::uint8_t l : lengthLengths) bits.Put(l, 5);
-    for (const std::vector<Token>& block : tokens) {
+    const Status produced = tokens([&](const std::vector<Token>& block) {
         for (const Token& t : block) {
             bits.PutCode(symbolCodes[t.symbol], symbolBits[t.symbol]);
             if (t.symbol >= slotCount) continue;
@@ -413,6 +419,10 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
                 bits.Put(t.lengthValue, n);
             }
         }
+    });
+    if (produced != Status::kOk) {
+        out.clear();
+        return produced;
     }
     bits.Flush();
 
@@ -428,11 +438,8 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
     return Status::kOk;
 }
 
-// `parsed`, when given, is told each batch (by its entries) once its bytes
-// are parsed for the last time.
 Status Write(const std::vector<EntrySource>& entries, const WriteOptions& options,
-             std::vector<std::uint8_t>& out, std::string* error,
-             const std::function<void(const Batch&)>& parsed) {
+             std::vector<std::uint8_t>& out, std::string* error) {
     if (entries.size() > static_cast<std::size_t>(kFormatLimit / 8))
         return Fail(error, Status::kTooLarge, "too many entries");
     if (options.usePassword && options.password.empty())
@@ -540,34 +547,57 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
     sampleBytes = {};
     sample.clear();
 
-    // The last parse, kept for the emission; each group's bytes go once parsed.
-    std::vector<std::vector<Token>> all;
-    all.reserve(blocks.size());
-    const Status status =
-        ForEachGroup(input, groupBytes, blocks, error,
-                     [&](const std::vector<Block>& group, std::size_t first, std::size_t end) {
-                         if (!ParseBlocks(group, settings, prices, threads, tokens)) return false;
-                         for (std::vector<Token>& t : tokens) all.push_back(std::move(t));
-                         if (parsed) {
-                             for (std::size_t b = std::max<std::size_t>(first, 1); b < end; ++b)
-                                 parsed(batches[b - 1]);
-                         }
-                         return true;
-                     });
+    // The last parse. The codes are chosen from the counts of all of it
+    // before the first token is written, so its tokens are kept for the
+    // emission while they fit keptParseBytes; beyond that they are dropped and
+    // the input is read and parsed once more as it is written, which keeps
+    // the memory of a large archive bounded at the price of a second parse.
+    const std::size_t keptParseBytes = static_cast<std::size_t>(
+        options.keptParseBytes > 0 ? options.keptParseBytes : kDefaultKeptParseBytes);
+    TokenCounts counts;
+    std::vector<std::vector<Token>> kept;
+    std::size_t keptTokens = 0;
+    bool keeping = true;
+    const Status status = ForEachGroup(
+        input, groupBytes, blocks, error, [&](const std::vector<Block>& group, std::size_t, std::size_t) {
+            if (!ParseBlocks(group, settings, prices, threads, tokens)) return false;
+            AddCounts(counts, CountTokens(tokens, settings.largeModel));
+            for (std::vector<Token>& t : tokens) {
+                keptTokens += t.size();
+                if (keeping) kept.push_back(std::move(t));
+            }
+            if (keeping && keptTokens * sizeof(Token) > keptParseBytes) {
+                keeping = false;
+                std::vector<std::vector<Token>>().swap(kept);
+            }
+            return true;
+        });
     if (status != Status::kOk) return status;
+    const TokenBlocks produce = [&](const std::function<void(const std::vector<Token>&)>& emit) {
+        if (keeping) {
+            for (const std::vector<Token>& t : kept) emit(t);
+            return Status::kOk;
+        }
+        return ForEachGroup(input, groupBytes, blocks, error,
+                            [&](const std::vector<Block>& group, std::size_t, std::size_t) {
+                                if (!ParseBlocks(group, settings, prices, threads, tokens))
+                                    return false;
+                                for (const std::vector<Token>& t : tokens) emit(t);
+                                return true;
+                            });
+    };
 
     WriteOptions used = options;
     used.largeModel = settings.largeModel;
     used.insertInner = settings.insertInner;
-    return Emit(entries.size(), used, table, total, blocks, all, out, error);
+    return Emit(entries.size(), used, table, total, blocks, counts, produce, out, error);
 }
 
 // Vectors that cannot grow throw; the writer's promise is a status.
 Status WriteCaught(const std::vector<EntrySource>& entries, const WriteOptions& options,
-                   std::vector<std::uint8_t>& out, std::string* error,
-                   const std::function<void(const Batch&)>& parsed) {
+                   std::vector<std::uint8_t>& out, std::string* error) {
     try {
-        return Write(entries, options, out, error, parsed);
+        return Write(entries, options, out, error);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
@@ -596,7 +626,7 @@ std::vector<EntrySource> SourcesOf(const std::vector<ArchiveEntry>& entries) {
 Status WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
                     std::vector<std::uint8_t>& out, std::string* error) {
     try {
-        return WriteCaught(SourcesOf(entries), options, out, error, nullptr);
+        return WriteCaught(SourcesOf(entries), options, out, error);
     } catch (const std::bad_alloc&) {
         return Fail(error, Status::kNoMemory, "not enough memory");
     }
@@ -604,20 +634,13 @@ Status WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions
 
 Status WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
                     std::vector<std::uint8_t>& out, std::string* error) {
-    try {
-        return WriteCaught(SourcesOf(entries), options, out, error, [&entries](const Batch& batch) {
-            for (std::int32_t i = 0; i < batch.count; ++i)
-                std::vector<std::uint8_t>().swap(
-                    entries[static_cast<std::size_t>(batch.first + i)].data);
-        });
-    } catch (const std::bad_alloc&) {
-        return Fail(error, Status::kNoMemory, "not enough memory");
-    }
+    const std::vector<ArchiveEntry> taken = std::move(entries);
+    return WriteArchive(taken, options, out, error);
 }
 
 Status WriteArchiveFromSources(const std::vector<EntrySource>& entries, const WriteOptions& options,
                                std::vector<std::uint8_t>& out, std::string* error) {
-    return WriteCaught(entries, options, out, error, nullptr);
+    return WriteCaught(entries, options, out, error);
 }
 
 Status MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,

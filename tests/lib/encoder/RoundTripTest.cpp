@@ -263,7 +263,8 @@ TEST(Writer, EntriesReadOnDemandGiveTheSameArchive) {
         options.level = level;
         Bytes fromMemory, fromSources;
         ASSERT_EQ(WriteArchive(entries, options, fromMemory, nullptr), Status::kOk);
-        options.groupBytes = 4096;  // many groups
+        options.groupBytes = 4096;   // many groups
+        options.keptParseBytes = 1;  // parsed again while written
         Sources sources = SourcesOver(entries);
         std::string error;
         ASSERT_EQ(WriteArchiveFromSources(sources.entries, options, fromSources, &error),
