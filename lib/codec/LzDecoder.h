@@ -39,6 +39,8 @@ class LzDecoder {
 
     std::int32_t outputPos() const { return outputPos_; }
     const ContextRings& rings() const { return rings_; }
+    // Input bits read ahead and not yet used.
+    std::int64_t unusedInputBits() const { return decoder_.unusedBits(); }
 
   private:
     PrefixDecoder decoder_;
