@@ -93,6 +93,20 @@ std::FILE* OpenForRead(const std::string& path) {
     return ::_wfopen(wide.c_str(), L"rb");
 }
 
+std::FILE* OpenRegularForRead(const std::string& path, bool* notRegular) {
+    *notRegular = false;
+    std::FILE* file = OpenForRead(path);
+    if (!file) return nullptr;
+    // A device name (CON, a pipe) opens too; only a disk file is read.
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        *notRegular = true;
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 FileStatus QueryFile(const std::string& path) {
     FileStatus status;
     bool trimmed = false;
