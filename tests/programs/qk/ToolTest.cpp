@@ -624,6 +624,19 @@ TEST_F(ToolTest, SelfExtractingOutputRunsAsAProgram) {
     r = RunQk(work_.path(), "t other");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("other: OK (2 files"), std::string::npos);
+
+    // The qk of the build tree takes the small qkdec-sfx beside it; the
+    // program it makes still finds its archive, and asks for a folder.
+    r = RunShell(work_.path(), "\"$QK\" a -q --sfx small in");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::uintmax_t size = fs::file_size(Path("small"));
+    EXPECT_EQ(size, fs::file_size(QKDEC_SFX_PROGRAM) + fs::file_size(Path("other")) -
+                        fs::file_size(QKDEC_PROGRAM));
+    EXPECT_LT(size, 512u << 10);
+    fs::create_directories(Path("small-out"));
+    r = RunShell(work_.path(), "./small -d -y", "small-out\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(ReadText(Path("small-out/in/sub/deep.txt")), "deep");
 }
 
 // ---------------------------------------------------------------- usage
