@@ -160,7 +160,7 @@ void Collector::AddTree(const std::string& path, const std::vector<std::string>&
     if (!platform::ListDirectory(path, entries)) {
         return Fail(ShowNative(path) + ": cannot read the folder");
     }
-    if (entries.empty() && !rules_.quiet) {
+    if (entries.empty()) {
         Warn(ShowNative(path) + ": left out (an empty folder; archives hold only files)");
     }
     std::sort(entries.begin(), entries.end(),

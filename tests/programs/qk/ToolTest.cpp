@@ -526,6 +526,11 @@ TEST_F(ToolTest, AddNamesEveryOddInput) {
          {"warning: in/pipe: left out (a pipe, device or socket)",
           "warning: in/to-pipe: left out (a pipe, device or socket)"},
          "in/a.txt"},
+        {"a file over the format's limit is refused by its size, unread",
+         "truncate -s 3G in/sparse", "a x.qk1 in", 2,
+         {"qk: in/sparse: too large for the format (3,221,225,472 bytes; an entry holds at most "
+          "2,147,483,647)"},
+         ""},
         {"a pipe named on the command line is an error",
          "mkfifo pipe",
          "a x.qk1 pipe",
