@@ -267,7 +267,7 @@ class InputBlocks {
     Status Read(std::size_t block, std::int32_t count, std::uint8_t* out,
                 std::string* error) const {
         if (block == 0) {
-            std::memcpy(out, table_.data(), static_cast<std::size_t>(count));
+            if (count > 0) std::memcpy(out, table_.data(), static_cast<std::size_t>(count));
             return Status::kOk;
         }
         const Batch& batch = batches_[block - 1];
