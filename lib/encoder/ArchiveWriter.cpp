@@ -363,7 +363,8 @@ Status ForEachGroup(const InputBlocks& input, std::int64_t budget, std::vector<B
 
 // Hands the tokens of every block, in order, to `emit`: kOk, or what stopped
 // them (the input read again may fail).
-using TokenBlocks = std::function<Status(const std::function<void(const std::vector<Token>&)>& emit)>;
+using TokenBlocks =
+    std::function<Status(const std::function<void(const std::vector<Token>&)>& emit)>;
 
 Status Emit(std::size_t entryCount, const WriteOptions& options,
             const std::vector<std::uint8_t>& table, std::int64_t total,
@@ -558,20 +559,21 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
     std::vector<std::vector<Token>> kept;
     std::size_t keptTokens = 0;
     bool keeping = true;
-    const Status status = ForEachGroup(
-        input, groupBytes, blocks, error, [&](const std::vector<Block>& group, std::size_t, std::size_t) {
-            if (!ParseBlocks(group, settings, prices, threads, tokens)) return false;
-            AddCounts(counts, CountTokens(tokens, settings.largeModel));
-            for (std::vector<Token>& t : tokens) {
-                keptTokens += t.size();
-                if (keeping) kept.push_back(std::move(t));
-            }
-            if (keeping && keptTokens * sizeof(Token) > keptParseBytes) {
-                keeping = false;
-                std::vector<std::vector<Token>>().swap(kept);
-            }
-            return true;
-        });
+    const Status status =
+        ForEachGroup(input, groupBytes, blocks, error,
+                     [&](const std::vector<Block>& group, std::size_t, std::size_t) {
+                         if (!ParseBlocks(group, settings, prices, threads, tokens)) return false;
+                         AddCounts(counts, CountTokens(tokens, settings.largeModel));
+                         for (std::vector<Token>& t : tokens) {
+                             keptTokens += t.size();
+                             if (keeping) kept.push_back(std::move(t));
+                         }
+                         if (keeping && keptTokens * sizeof(Token) > keptParseBytes) {
+                             keeping = false;
+                             std::vector<std::vector<Token>>().swap(kept);
+                         }
+                         return true;
+                     });
     if (status != Status::kOk) return status;
     const TokenBlocks produce = [&](const std::function<void(const std::vector<Token>&)>& emit) {
         if (keeping) {

@@ -174,9 +174,9 @@ TEST_F(OutputFileTest, OnlyPlainFilesAreOpenedForReading) {
         bool opened;
         bool notRegular;
     };
-    for (const Case c : {Case{"pipe", false, true}, Case{"to-pipe", false, true},
-                         Case{"plain", true, false}, Case{"to-plain", true, false},
-                         Case{"missing", false, false}, Case{".", false, true}}) {
+    for (const Case c :
+         {Case{"pipe", false, true}, Case{"to-pipe", false, true}, Case{"plain", true, false},
+          Case{"to-plain", true, false}, Case{"missing", false, false}, Case{".", false, true}}) {
         bool notRegular = !c.notRegular;
         FileHolder file(OpenRegularForRead(Path(c.name), &notRegular));
         EXPECT_EQ(static_cast<bool>(file), c.opened) << c.name;

@@ -527,7 +527,9 @@ TEST_F(ToolTest, AddNamesEveryOddInput) {
           "warning: in/to-pipe: left out (a pipe, device or socket)"},
          "in/a.txt"},
         {"a file over the format's limit is refused by its size, unread",
-         "truncate -s 3G in/sparse", "a x.qk1 in", 2,
+         "truncate -s 3G in/sparse",
+         "a x.qk1 in",
+         2,
          {"qk: in/sparse: too large for the format (3,221,225,472 bytes; an entry holds at most "
           "2,147,483,647)"},
          ""},
