@@ -40,8 +40,8 @@ install(FILES
 # The build tree works as a package too (CMAKE_PREFIX_PATH=<build dir>).
 export(EXPORT qk1Targets NAMESPACE qk1:: FILE "${CMAKE_CURRENT_BINARY_DIR}/qk1Targets.cmake")
 
-# The programs side by side, so that qk a --sfx finds qkdec.
-foreach(program qkdec qk)
+# The programs side by side, so that qk a --sfx finds qkdec-sfx (or qkdec).
+foreach(program qkdec qkdec-sfx qk)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()

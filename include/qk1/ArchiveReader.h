@@ -66,6 +66,12 @@ class ArchiveReader {
     const ArchiveHeader& header() const { return header_; }
     // Bytes of the file or memory the archive was opened from (-1: unknown).
     std::int64_t sourceSize() const;
+    // Where the compressed data ends, as an offset in the source: just past
+    // the last byte the decoding has used so far (read-ahead not counted).
+    // After a walk to the last entry it is the end of the archive's data;
+    // -1 before the table is decoded. In a well-formed plain archive it is
+    // sourceSize(); in a self-extracting one the trailer's 4 bytes follow.
+    std::int64_t dataEnd() const;
 
     // Derives the key from the password bytes (CP932), sets it for the
     // compressed data, and compares the archive's check value: kOk or

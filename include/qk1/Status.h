@@ -7,7 +7,7 @@ namespace qk {
 enum class Status {
     kOk,
     kOpenFailure,      // the archive file cannot be opened
-    kReadFailure,      // fewer than 20 bytes could be read at its start
+    kReadFailure,      // fewer than 20 bytes could be read at its start; a writer's entry could not be read
     kNotArchive,       // no signature at the start nor through a self-extracting trailer
     kWrongPassword,    // the password's check value differs from the archive's
     kNoMemory,         // a table, ring or buffer cannot be allocated

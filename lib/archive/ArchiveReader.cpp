@@ -69,6 +69,13 @@ std::int64_t ArchiveReader::sourceSize() const {
     return state_ ? state_->stream.size() : -1;
 }
 
+std::int64_t ArchiveReader::dataEnd() const {
+    if (!state_ || !state_->lzDecoder) return -1;
+    const std::int64_t usedBits =
+        state_->stream.delivered() * 8 - state_->lzDecoder->unusedInputBits();
+    return header_.offset + kHeaderSize + (usedBits + 7) / 8;
+}
+
 Status ArchiveReader::CheckPassword(std::string_view password) {
     if (!state_) return Status::kOpenFailure;
     const PasswordKey key = DeriveKey(password);

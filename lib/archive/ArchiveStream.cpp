@@ -133,6 +133,7 @@ int ArchiveStream::Read(std::uint8_t* buffer, int count) {
         if (got <= 0 || got > count - n) break;
         n += static_cast<int>(got);
     }
+    delivered_ += n;
     if ((key_[0] | key_[1] | key_[2] | key_[3]) == 0) return n;  // no password: nothing to undo
     for (int i = 0; i < n; ++i) buffer[i] ^= key_[i & 3];
     return n;

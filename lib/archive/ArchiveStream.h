@@ -40,6 +40,8 @@ class ArchiveStream final : public InputStream {
 
     // Bytes of the whole source, or -1 when it cannot tell.
     std::int64_t size() const;
+    // Bytes handed out by Read so far.
+    std::int64_t delivered() const { return delivered_; }
 
   private:
     // Reads exactly `count` bytes at `offset`; false on any shortfall.
@@ -47,6 +49,7 @@ class ArchiveStream final : public InputStream {
 
     InputCallbacks source_;
     std::uint8_t key_[4] = {0, 0, 0, 0};
+    std::int64_t delivered_ = 0;
 };
 
 }  // namespace qk

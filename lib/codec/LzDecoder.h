@@ -42,6 +42,8 @@ class LzDecoder {
     // PrefixDecoder::ConsumedPastEnd).
     bool consumedPastEnd() const { return decoder_.ConsumedPastEnd(); }
     const ContextRings& rings() const { return rings_; }
+    // Input bits read ahead and not yet used.
+    std::int64_t unusedInputBits() const { return decoder_.unusedBits(); }
 
   private:
     PrefixDecoder decoder_;

@@ -14,6 +14,7 @@
 // ones walk a short run of the code-sorted table.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -90,6 +91,13 @@ class PrefixDecoder {
     // decoded as part of a symbol: a well-formed stream only ever pulls the
     // filler bytes into the look-ahead, so the file has been cut short.
     bool ConsumedPastEnd() const { return inCount_ == 0 && aheadBits_ < 8u * inPos_; }
+    // Bits read from the input and not yet consumed (the window's among
+    // them); 0 once the stream has run into its filler bytes.
+    std::int64_t unusedBits() const {
+        const std::int64_t buffered = inCount_ > inPos_ ? inCount_ - inPos_ : 0;
+        const std::int64_t filler = inCount_ == 0 ? inPos_ : 0;
+        return std::max<std::int64_t>(0, (buffered - filler) * 8 + aheadBits_);
+    }
     int symbolCount() const { return symbolModel_.count; }
 
     // The code tables, for tests and tools.

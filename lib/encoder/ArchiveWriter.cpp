@@ -4,6 +4,7 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -13,14 +14,14 @@
 #include <thread>
 
 #include "codec/InputStream.h"
-#include "format/ArchiveHeader.h"
-#include "format/ByteOrder.h"
-#include "format/EntryTable.h"
-#include "format/CodeModel.h"
 #include "codec/LzDecoder.h"
 #include "encoder/BitPacker.h"
 #include "encoder/CodeLengths.h"
 #include "encoder/LzParser.h"
+#include "format/ArchiveHeader.h"
+#include "format/ByteOrder.h"
+#include "format/EntryTable.h"
+#include "format/CodeModel.h"
 
 namespace qk {
 
@@ -53,13 +54,35 @@ class BufferStream : public InputStream {
     std::size_t pos_ = 0;
 };
 
-// One LZ block's bytes: the table, or the entries of one batch back to back.
+// A 64-bit digest of a block's bytes. The self-check compares each decoded
+// block with its input through it, after the input itself is released. Every
+// step maps the state one to one for a given word, and each word one to one
+// for a given state, so any one differing word always changes the result.
+std::uint64_t Digest(const std::uint8_t* data, std::size_t size) {
+    std::uint64_t h = 0x9E3779B97F4A7C15u ^ size;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        h = (h ^ word) * 0xFF51AFD7ED558CCDu;
+        h ^= h >> 32;
+    }
+    for (; i < size; ++i) {
+        h = (h ^ data[i]) * 0x100000001B3u;
+        h ^= h >> 29;
+    }
+    return h;
+}
+
+// One LZ block: the table, or the entries of one batch back to back. `data`
+// is valid only while the block's group is read in; `digest` stays.
 struct Block {
     const std::uint8_t* data;
     std::int32_t size;
+    std::uint64_t digest = 0;
 };
 
-// Decodes `compressed` block by block and compares with the input blocks.
+// Decodes `compressed` block by block and compares each with its input's digest.
 bool DecodesBack(const std::uint8_t* compressed, std::size_t size, const WriteOptions& options,
                  const std::vector<Block>& blocks) {
     BufferStream stream(compressed, size);
@@ -74,8 +97,7 @@ bool DecodesBack(const std::uint8_t* compressed, std::size_t size, const WriteOp
     for (const Block& b : blocks) {
         decoder->Reset(buffer.get(), b.size);
         if (decoder->Decode(b.size) != LzDecoder::kDone) return false;
-        if (b.size > 0 && std::memcmp(buffer.get(), b.data, static_cast<std::size_t>(b.size)) != 0)
-            return false;
+        if (Digest(buffer.get(), static_cast<std::size_t>(b.size)) != b.digest) return false;
     }
     return true;
 }
@@ -85,6 +107,17 @@ struct TokenCounts {
     std::vector<std::uint64_t> lengths;
     std::uint64_t escapeBits = 0;  // size fields and values behind escapes
 };
+
+// Adds the counts of another part of the input.
+void AddCounts(TokenCounts& sum, const TokenCounts& part) {
+    if (sum.symbols.empty()) {
+        sum = part;
+        return;
+    }
+    for (std::size_t i = 0; i < sum.symbols.size(); ++i) sum.symbols[i] += part.symbols[i];
+    for (std::size_t i = 0; i < sum.lengths.size(); ++i) sum.lengths[i] += part.lengths[i];
+    sum.escapeBits += part.escapeBits;
+}
 
 TokenCounts CountTokens(const std::vector<std::vector<Token>>& tokens, bool largeModel) {
     const unsigned slotCount = largeModel ? 512 : 256;
@@ -213,34 +246,134 @@ bool ParseBlocks(const std::vector<Block>& blocks, const ParserSettings& setting
     return true;
 }
 
-// Slices of the blocks, spread over all of them, for quick trial parses:
-// about an eighth of the input and at most 8 MiB.
-std::vector<Block> SampleBlocks(const std::vector<Block>& blocks) {
+// ===========================================================================
+// The input: the table and the batches, read a group of blocks at a time
+// ===========================================================================
+
+// The blocks of the archive as they are read: block 0 is the table, held by
+// the writer; block k > 0 is batch k - 1, read from its entries' sources.
+class InputBlocks {
+  public:
+    InputBlocks(const std::vector<EntrySource>& entries, const std::vector<std::uint8_t>& table,
+                const std::vector<Batch>& batches)
+        : entries_(entries), table_(table), batches_(batches) {}
+
+    std::size_t count() const { return batches_.size() + 1; }
+    std::int32_t size(std::size_t block) const {
+        return block == 0 ? static_cast<std::int32_t>(table_.size()) : batches_[block - 1].total;
+    }
+
+    // Places the first `count` bytes of `block` at `out`.
+    Status Read(std::size_t block, std::int32_t count, std::uint8_t* out,
+                std::string* error) const {
+        if (block == 0) {
+            if (count > 0) std::memcpy(out, table_.data(), static_cast<std::size_t>(count));
+            return Status::kOk;
+        }
+        const Batch& batch = batches_[block - 1];
+        for (std::int32_t i = 0; i < batch.count && count > 0; ++i) {
+            const EntrySource& entry = entries_[static_cast<std::size_t>(batch.first + i)];
+            const std::int64_t n = std::min<std::int64_t>(entry.size, count);
+            std::string reason;
+            if (n > 0 && (!entry.read || !entry.read(0, out, n, reason))) {
+                return Fail(error, Status::kReadFailure,
+                            "cannot read " + entry.name + (reason.empty() ? "" : ": " + reason));
+            }
+            out += n;
+            count -= static_cast<std::int32_t>(n);
+        }
+        return Status::kOk;
+    }
+
+  private:
+    const std::vector<EntrySource>& entries_;
+    const std::vector<std::uint8_t>& table_;
+    const std::vector<Batch>& batches_;
+};
+
+// Slices from the start of the blocks, spread over all of them, for quick
+// trial parses: about an eighth of the input and at most 8 MiB. Read into
+// `bytes`, which the returned blocks point into.
+Status ReadSample(const InputBlocks& input, std::vector<std::uint8_t>& bytes,
+                  std::vector<Block>& sample, std::string* error) {
     std::int64_t total = 0;
-    for (const Block& b : blocks) total += b.size;
+    for (std::size_t k = 0; k < input.count(); ++k) total += input.size(k);
     const std::int64_t budget = std::min<std::int64_t>(
         std::max<std::int64_t>(total / 8, std::min<std::int64_t>(total, 1 << 20)), 8 << 20);
     const std::int64_t share = std::max<std::int64_t>(
-        64 << 10, budget / std::max<std::int64_t>(1, static_cast<std::int64_t>(blocks.size())));
-    std::vector<Block> sample;
+        64 << 10, budget / std::max<std::int64_t>(1, static_cast<std::int64_t>(input.count())));
+    std::vector<std::pair<std::size_t, std::int32_t>> slices;  // block, bytes
     std::int64_t taken = 0;
-    for (const Block& b : blocks) {
-        if (taken >= budget) break;
-        const std::int32_t size = static_cast<std::int32_t>(std::min<std::int64_t>(b.size, share));
-        if (size > 0) sample.push_back({b.data, size});
+    for (std::size_t k = 0; k < input.count() && taken < budget; ++k) {
+        const std::int32_t size =
+            static_cast<std::int32_t>(std::min<std::int64_t>(input.size(k), share));
+        if (size > 0) slices.emplace_back(k, size);
         taken += size;
     }
-    return sample;
+    bytes.resize(static_cast<std::size_t>(taken));
+    sample.clear();
+    std::size_t at = 0;
+    for (const auto& [block, size] : slices) {
+        const Status status = input.Read(block, size, bytes.data() + at, error);
+        if (status != Status::kOk) return status;
+        sample.push_back({bytes.data() + at, size});
+        at += static_cast<std::size_t>(size);
+    }
+    return Status::kOk;
 }
 
-Status Emit(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+constexpr std::int64_t kDefaultGroupBytes = 8 << 20;
+
+constexpr std::int64_t kDefaultKeptParseBytes = 64 << 20;
+
+// Reads the blocks group by group, consecutive blocks of at most `budget`
+// bytes together (a larger block alone), and hands each group to `parse`
+// (its blocks, the indices of its first block and of the block after it);
+// its bytes are released before the next group is read. Each block's digest
+// is set in `blocks`. False from `parse` stops with kNoMemory.
+template <class Parse>
+Status ForEachGroup(const InputBlocks& input, std::int64_t budget, std::vector<Block>& blocks,
+                    std::string* error, const Parse& parse) {
+    std::vector<std::uint8_t> bytes;
+    std::size_t k = 0;
+    while (k < input.count()) {
+        std::int64_t total = 0;
+        std::size_t end = k;
+        while (end < input.count() && (end == k || total + input.size(end) <= budget)) {
+            total += input.size(end);
+            ++end;
+        }
+        bytes.resize(static_cast<std::size_t>(total));
+        std::vector<Block> group;
+        std::size_t at = 0;
+        for (std::size_t b = k; b < end; ++b) {
+            const std::int32_t size = input.size(b);
+            const Status status = input.Read(b, size, bytes.data() + at, error);
+            if (status != Status::kOk) return status;
+            const std::uint8_t* data = bytes.data() + at;
+            group.push_back({data, size, Digest(data, static_cast<std::size_t>(size))});
+            blocks[b].digest = group.back().digest;
+            at += static_cast<std::size_t>(size);
+        }
+        if (!parse(group, k, end)) return Fail(error, Status::kNoMemory, "not enough memory");
+        k = end;
+    }
+    return Status::kOk;
+}
+
+// Hands the tokens of every block, in order, to `emit`: kOk, or what stopped
+// them (the input read again may fail).
+using TokenBlocks =
+    std::function<Status(const std::function<void(const std::vector<Token>&)>& emit)>;
+
+Status Emit(std::size_t entryCount, const WriteOptions& options,
             const std::vector<std::uint8_t>& table, std::int64_t total,
-          const std::vector<Block>& blocks, const std::vector<std::vector<Token>>& tokens,
+          const std::vector<Block>& blocks, const TokenCounts& counts, const TokenBlocks& tokens,
           std::vector<std::uint8_t>& out, std::string* error) {
     // Code lengths from the counts; the codewords are the decoder's own.
     const int symbolCount = options.largeModel ? 1280 : 768;
     const unsigned slotCount = options.largeModel ? 512 : 256;
-    const CodeSet codeSet = ChooseCodes(CountTokens(tokens, options.largeModel));
+    const CodeSet codeSet = ChooseCodes(counts);
     const std::vector<std::uint8_t>& symbolLengths = codeSet.symbolLengths;
     const std::vector<std::uint8_t>& lengthLengths = codeSet.lengthLengths;
     std::vector<std::uint32_t> symbolCodes(symbolLengths.size()), lengthCodes(lengthLengths.size());
@@ -266,14 +399,14 @@ Status Emit(const std::vector<ArchiveEntry>& entries, const WriteOptions& option
     header.passwordCheck = key.check;
     header.totalSize = static_cast<std::int32_t>(total);
     header.tableSize = static_cast<std::int32_t>(table.size());
-    header.entryCount = static_cast<std::int32_t>(entries.size());
+    header.entryCount = static_cast<std::int32_t>(entryCount);
 
     out.assign(kHeaderSize, 0);
     FormatHeader(header, out.data());
     BitPacker bits(out);
     for (std::uint8_t l : symbolLengths) bits.Put(l, 5);
     for (std::uint8_t l : lengthLengths) bits.Put(l, 5);
-    for (const std::vector<Token>& block : tokens) {
+    const Status produced = tokens([&](const std::vector<Token>& block) {
         for (const Token& t : block) {
             bits.PutCode(symbolCodes[t.symbol], symbolBits[t.symbol]);
             if (t.symbol >= slotCount) continue;
@@ -287,6 +420,10 @@ Status Emit(const std::vector<ArchiveEntry>& entries, const WriteOptions& option
                 bits.Put(t.lengthValue, n);
             }
         }
+    });
+    if (produced != Status::kOk) {
+        out.clear();
+        return produced;
     }
     bits.Flush();
 
@@ -302,30 +439,31 @@ Status Emit(const std::vector<ArchiveEntry>& entries, const WriteOptions& option
     return Status::kOk;
 }
 
-// `release`, when given, is `entries` itself: the data of each entry gathered
-// into a batch's block is released as soon as it is copied.
-Status Write(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>* release,
-           const WriteOptions& options, std::vector<std::uint8_t>& out, std::string* error) {
+Status Write(const std::vector<EntrySource>& entries, const WriteOptions& options,
+             std::vector<std::uint8_t>& out, std::string* error) {
     if (entries.size() > static_cast<std::size_t>(kFormatLimit / 8))
         return Fail(error, Status::kTooLarge, "too many entries");
     if (options.usePassword && options.password.empty())
         return Fail(error, Status::kInvalidArgument, "the password is empty");
 
     // The entry table: sizes, times, then the names with their zero bytes.
+    // Every size is checked before any entry is read.
     std::vector<std::uint8_t> table;
     std::vector<std::int32_t> sizes;
     std::int64_t total = 0;
-    for (const ArchiveEntry& e : entries) {
-        if (e.data.size() > static_cast<std::size_t>(kFormatLimit)) {
-            return Fail(error, Status::kTooLarge, "entry too large for the format: " + e.name);
+    for (const EntrySource& e : entries) {
+        if (e.size < 0 || e.size > kFormatLimit) {
+            return Fail(error, Status::kTooLarge,
+                        "entry too large for the format (at most 2,147,483,647 bytes): " + e.name);
         }
-        if (e.name.find('\0') != std::string::npos) return Fail(error, Status::kInvalidArgument, "a name holds a zero byte");
-        sizes.push_back(static_cast<std::int32_t>(e.data.size()));
-        total += static_cast<std::int64_t>(e.data.size());
+        if (e.name.find('\0') != std::string::npos)
+            return Fail(error, Status::kInvalidArgument, "a name holds a zero byte");
+        sizes.push_back(static_cast<std::int32_t>(e.size));
+        total += e.size;
     }
     std::vector<std::uint32_t> times;
     std::vector<std::string_view> names;
-    for (const ArchiveEntry& e : entries) {
+    for (const EntrySource& e : entries) {
         times.push_back(e.time);
         names.push_back(e.name);
     }
@@ -337,34 +475,28 @@ Status Write(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>
     // LZ blocks: the table, then every batch by the decoder's batch rule.
     const std::int32_t largest = sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end());
     const std::vector<Batch> batches = FormBatches(sizes, largest);
-    std::vector<std::vector<std::uint8_t>> batchData;
-    std::vector<Block> blocks{{table.data(), static_cast<std::int32_t>(table.size())}};
-    for (const Batch& b : batches) {
-        const ArchiveEntry* first = &entries[static_cast<std::size_t>(b.first)];
-        if (b.count == 1) {
-            blocks.push_back({first->data.data(), b.total});
-            continue;
-        }
-        std::vector<std::uint8_t> joined;
-        joined.reserve(static_cast<std::size_t>(b.total));
-        for (std::int32_t i = 0; i < b.count; ++i) {
-            joined.insert(joined.end(), first[i].data.begin(), first[i].data.end());
-            if (release) std::vector<std::uint8_t>().swap((*release)[b.first + i].data);
-        }
-        batchData.push_back(std::move(joined));
-        blocks.push_back({batchData.back().data(), b.total});
-    }
+    const InputBlocks input(entries, table, batches);
+    std::vector<Block> blocks;
+    for (std::size_t k = 0; k < input.count(); ++k) blocks.push_back({nullptr, input.size(k)});
 
     const LevelPlan plan = PlanFor(options);
     ParserSettings settings = plan.settings;
     settings.largeModel = options.largeModel;
     settings.insertInner = options.insertInner;
     const int threads = ThreadCount(options);
+    const std::int64_t groupBytes =
+        options.groupBytes > 0 ? options.groupBytes : kDefaultGroupBytes;
     std::vector<std::vector<Token>> tokens;
+
+    std::vector<std::uint8_t> sampleBytes;
+    std::vector<Block> sample;
+    if (plan.chooseModes || plan.pricePasses == 1) {
+        const Status status = ReadSample(input, sampleBytes, sample, error);
+        if (status != Status::kOk) return status;
+    }
 
     if (plan.chooseModes) {
         // The four forms on a sample, side by side; the smallest wins.
-        const std::vector<Block> sample = SampleBlocks(blocks);
         std::uint64_t bits[4] = {};
         bool ok[4] = {};
         RunTasks(4, threads, [&](std::size_t form, int) {
@@ -390,32 +522,84 @@ Status Write(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>
 
     // Prices: the code lengths of an earlier parse, of a sample or of everything.
     PriceTable prices = PriceTable::Default(settings.largeModel);
-    if (plan.pricePasses > 0) {
-        const std::vector<Block> sample = plan.pricePasses == 1 ? SampleBlocks(blocks) : blocks;
-        const int passes = std::max(1, plan.pricePasses - 1);
-        for (int pass = 0; pass < passes; ++pass) {
-            if (!ParseBlocks(sample, settings, prices, threads, tokens))
-                return Fail(error, Status::kNoMemory, "not enough memory");
-            const TokenCounts counts = CountTokens(tokens, settings.largeModel);
-            const CodeSet codes = ChooseCodes(counts);
-            prices = PriceTable::FromCodeLengths(settings.largeModel, codes.symbolLengths,
-                                                 codes.lengthLengths, counts.symbols);
-        }
+    const auto pricesFrom = [&](const TokenCounts& counts) {
+        const CodeSet codes = ChooseCodes(counts);
+        prices = PriceTable::FromCodeLengths(settings.largeModel, codes.symbolLengths,
+                                             codes.lengthLengths, counts.symbols);
+    };
+    if (plan.pricePasses == 1) {
+        if (!ParseBlocks(sample, settings, prices, threads, tokens))
+            return Fail(error, Status::kNoMemory, "not enough memory");
+        pricesFrom(CountTokens(tokens, settings.largeModel));
     }
-    if (!ParseBlocks(blocks, settings, prices, threads, tokens))
-        return Fail(error, Status::kNoMemory, "not enough memory");
+    for (int pass = 0; pass + 1 < plan.pricePasses; ++pass) {
+        TokenCounts counts;
+        const Status status =
+            ForEachGroup(input, groupBytes, blocks, error,
+                         [&](const std::vector<Block>& group, std::size_t, std::size_t) {
+                             if (!ParseBlocks(group, settings, prices, threads, tokens))
+                                 return false;
+                             AddCounts(counts, CountTokens(tokens, settings.largeModel));
+                             return true;
+                         });
+        if (status != Status::kOk) return status;
+        pricesFrom(counts);
+    }
+    sampleBytes = {};
+    sample.clear();
+
+    // The last parse. The codes are chosen from the counts of all of it
+    // before the first token is written, so its tokens are kept for the
+    // emission while they fit keptParseBytes; beyond that they are dropped and
+    // the input is read and parsed once more as it is written, which keeps
+    // the memory of a large archive bounded at the price of a second parse.
+    const std::size_t keptParseBytes = static_cast<std::size_t>(
+        options.keptParseBytes > 0 ? options.keptParseBytes : kDefaultKeptParseBytes);
+    TokenCounts counts;
+    std::vector<std::vector<Token>> kept;
+    std::size_t keptTokens = 0;
+    bool keeping = true;
+    const Status status =
+        ForEachGroup(input, groupBytes, blocks, error,
+                     [&](const std::vector<Block>& group, std::size_t, std::size_t) {
+                         if (!ParseBlocks(group, settings, prices, threads, tokens)) return false;
+                         AddCounts(counts, CountTokens(tokens, settings.largeModel));
+                         for (std::vector<Token>& t : tokens) {
+                             keptTokens += t.size();
+                             if (keeping) kept.push_back(std::move(t));
+                         }
+                         if (keeping && keptTokens * sizeof(Token) > keptParseBytes) {
+                             keeping = false;
+                             std::vector<std::vector<Token>>().swap(kept);
+                         }
+                         return true;
+                     });
+    if (status != Status::kOk) return status;
+    const TokenBlocks produce = [&](const std::function<void(const std::vector<Token>&)>& emit) {
+        if (keeping) {
+            for (const std::vector<Token>& t : kept) emit(t);
+            return Status::kOk;
+        }
+        return ForEachGroup(input, groupBytes, blocks, error,
+                            [&](const std::vector<Block>& group, std::size_t, std::size_t) {
+                                if (!ParseBlocks(group, settings, prices, threads, tokens))
+                                    return false;
+                                for (const std::vector<Token>& t : tokens) emit(t);
+                                return true;
+                            });
+    };
 
     WriteOptions used = options;
     used.largeModel = settings.largeModel;
     used.insertInner = settings.insertInner;
-    return Emit(entries, used, table, total, blocks, tokens, out, error);
+    return Emit(entries.size(), used, table, total, blocks, counts, produce, out, error);
 }
 
 // Vectors that cannot grow throw; the writer's promise is a status.
-Status WriteCaught(const std::vector<ArchiveEntry>& entries, std::vector<ArchiveEntry>* release,
-                   const WriteOptions& options, std::vector<std::uint8_t>& out, std::string* error) {
+Status WriteCaught(const std::vector<EntrySource>& entries, const WriteOptions& options,
+                   std::vector<std::uint8_t>& out, std::string* error) {
     try {
-        return Write(entries, release, options, out, error);
+        return Write(entries, options, out, error);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
@@ -423,16 +607,42 @@ Status WriteCaught(const std::vector<ArchiveEntry>& entries, std::vector<Archive
     return Fail(error, Status::kNoMemory, "not enough memory");
 }
 
+// Sources over entries held in memory.
+std::vector<EntrySource> SourcesOf(const std::vector<ArchiveEntry>& entries) {
+    std::vector<EntrySource> sources;
+    sources.reserve(entries.size());
+    for (const ArchiveEntry& e : entries) {
+        const std::vector<std::uint8_t>* data = &e.data;
+        sources.push_back(
+            {e.name, e.time, static_cast<std::int64_t>(e.data.size()),
+             [data](std::int64_t offset, std::uint8_t* buffer, std::int64_t count, std::string&) {
+                 std::memcpy(buffer, data->data() + offset, static_cast<std::size_t>(count));
+                 return true;
+             }});
+    }
+    return sources;
+}
+
 }  // namespace
 
 Status WriteArchive(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
                     std::vector<std::uint8_t>& out, std::string* error) {
-    return WriteCaught(entries, nullptr, options, out, error);
+    try {
+        return WriteCaught(SourcesOf(entries), options, out, error);
+    } catch (const std::bad_alloc&) {
+        return Fail(error, Status::kNoMemory, "not enough memory");
+    }
 }
 
 Status WriteArchive(std::vector<ArchiveEntry>&& entries, const WriteOptions& options,
                     std::vector<std::uint8_t>& out, std::string* error) {
-    return WriteCaught(entries, &entries, options, out, error);
+    const std::vector<ArchiveEntry> taken = std::move(entries);
+    return WriteArchive(taken, options, out, error);
+}
+
+Status WriteArchiveFromSources(const std::vector<EntrySource>& entries, const WriteOptions& options,
+                               std::vector<std::uint8_t>& out, std::string* error) {
+    return WriteCaught(entries, options, out, error);
 }
 
 Status MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,

@@ -28,6 +28,12 @@ void GuardStandardStreams();
 // Opens a file for reading in binary mode; null when it cannot be opened.
 std::FILE* OpenForRead(const std::string& path);
 
+// Opens a plain file for reading without ever waiting on it: a pipe, device
+// or socket at `path` (or behind a link there), which could block a read or
+// an open for ever, is not opened for its data. Null when the path cannot be
+// opened, or is no plain file (`notRegular` then true).
+std::FILE* OpenRegularForRead(const std::string& path, bool* notRegular);
+
 // Owner of one open stdio file; closes it on destruction.
 class FileHolder {
   public:
@@ -51,6 +57,7 @@ class FileHolder {
 struct FileStatus {
     bool exists = false;
     bool isDirectory = false;
+    bool isRegular = false;  // a plain file: no folder, device, pipe or socket
     std::int64_t size = 0;
     std::int64_t modifiedTime = 0;  // seconds since 1970-01-01 UTC
 };

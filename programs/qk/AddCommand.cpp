@@ -1,9 +1,11 @@
 // qk a: a new archive (or self-extracting program) from files and folders.
 //
-// Everything is read and compressed in memory first; the archive file is
-// then written beside its final name and renamed into place, so a failure at
-// any step leaves no half-written archive behind (and an older file of the
-// same name untouched).
+// The inputs are listed first (names, sizes, times); the writer then reads
+// them a few batches at a time while it compresses, so only the archive
+// being built and the batches at hand are in memory. The archive file is
+// written beside its final name and renamed into place, so a failure at any
+// step leaves no half-written archive behind (and an older file of the same
+// name untouched).
 #include <cstdio>
 #include <utility>
 
@@ -35,18 +37,46 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
     return ok;
 }
 
+// Reads `count` bytes from `offset` of the file at `path`: opened anew for
+// each request, without waiting on it, and only while it is a plain file.
+bool ReadInput(const std::string& path, std::int64_t offset, std::uint8_t* buffer,
+               std::int64_t count, std::string& reason) {
+    bool notRegular = false;
+    platform::FileHolder file(platform::OpenRegularForRead(path, &notRegular));
+    if (!file) {
+        reason = notRegular ? "no longer a plain file (a pipe, device or socket)"
+                            : "cannot open the file";
+        return false;
+    }
+    // Entries stay below 2 GiB, so a long offset reaches every byte.
+    if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
+        std::fread(buffer, 1, static_cast<std::size_t>(count), file.get()) !=
+            static_cast<std::size_t>(count)) {
+        // A file that grew meanwhile is taken as it was when listed; one that
+        // shrank cannot be.
+        reason = "cannot read the file (shorter than when it was listed?)";
+        return false;
+    }
+    return true;
+}
+
 // The qkdec program a self-extracting archive starts with: the one given, or
-// the one beside this program.
+// beside this program the small qkdec-sfx made for it, else qkdec itself.
 std::string SfxProgramPath(const Options& options) {
     if (!options.sfxProgram.empty()) return platform::FromNative(options.sfxProgram);
     const std::string self = platform::ProgramFilePath();
     const std::size_t slash = self.find_last_of(std::string("/") + platform::kSeparator);
     const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
 #ifdef _WIN32
-    return dir + platform::kSeparator + "qkdec.exe";
+    const char* names[] = {"qkdec-sfx.exe", "qkdec.exe"};
 #else
-    return dir + platform::kSeparator + "qkdec";
+    const char* names[] = {"qkdec-sfx", "qkdec"};
 #endif
+    for (const char* name : names) {
+        const std::string path = dir + platform::kSeparator + name;
+        if (platform::QueryFile(path).isRegular) return path;
+    }
+    return dir + platform::kSeparator + names[1];
 }
 
 bool SettlePassword(const Options& options, const NameCodec& codec, WriteOptions& write) {
@@ -89,37 +119,45 @@ int RunAdd(const Options& options, const NameCodec& codec) {
     for (std::size_t k = 1; k < options.operands.size(); ++k)
         operands.push_back(platform::FromNative(options.operands[k]));
     std::vector<InputFile> inputs;
-    if (!CollectInputs(operands, platform::FromNative(options.baseDir), codec, options.quiet,
-                       inputs)) {
+    CollectRules rules;
+    rules.quiet = options.quiet;
+    rules.skipErrors = options.skipErrors;
+    int skipped = 0;
+    if (!CollectInputs(operands, platform::FromNative(options.baseDir), codec, rules, inputs,
+                       skipped)) {
         Error(shownArchive + ": not written");
         return kExitFailure;
     }
 
-    std::vector<ArchiveEntry> entries;
+    std::vector<EntrySource> entries;
     entries.reserve(inputs.size());
     std::int64_t totalSize = 0;
+    std::string readProblem;  // the input whose read failed, and why
     for (const InputFile& input : inputs) {
         // The archive being replaced is not read into itself.
         if (input.path == archivePath) continue;
-        ArchiveEntry entry;
-        entry.name = input.name;
-        entry.time = input.time;
-        if (!ReadWholeFile(input.path, entry.data)) {
-            Error(input.shown + ": cannot read the file");
-            Error(shownArchive + ": not written");
-            return kExitFailure;
-        }
-        totalSize += static_cast<std::int64_t>(entry.data.size());
-        entries.push_back(std::move(entry));
+        const InputFile* file = &input;
+        entries.push_back({input.name, input.time, input.size,
+                           [file, &readProblem](std::int64_t offset, std::uint8_t* buffer,
+                                                std::int64_t count, std::string& reason) {
+                               if (ReadInput(file->path, offset, buffer, count, reason))
+                                   return true;
+                               readProblem = file->shown + ": " + reason;
+                               return false;
+                           }});
+        totalSize += input.size;
         if (!options.quiet) Out("  " + input.shown + "\n");
     }
 
     const std::int64_t entryCount = static_cast<std::int64_t>(entries.size());
     std::vector<std::uint8_t> archive;
     std::string reason;
-    // The writer takes the entries over, so that their bytes are not held twice.
-    if (WriteArchive(std::move(entries), write, archive, &reason) != Status::kOk) {
-        Error(shownArchive + ": " + reason);
+    const Status written = WriteArchiveFromSources(entries, write, archive, &reason);
+    if (written != Status::kOk) {
+        Error(written == Status::kReadFailure && !readProblem.empty()
+                  ? readProblem
+                  : shownArchive + ": " + reason);
+        Error(shownArchive + ": not written");
         return kExitFailure;
     }
     if (options.sfx) {
@@ -154,6 +192,11 @@ int RunAdd(const Options& options, const NameCodec& codec) {
         Out(shownArchive + ": " + Grouped(entryCount) + (entryCount == 1 ? " file, " : " files, ") +
             Grouped(totalSize) + " -> " + Grouped(static_cast<std::int64_t>(archive.size())) +
             " bytes\n");
+    }
+    if (skipped > 0) {
+        Error(shownArchive + ": written without " + Grouped(skipped) +
+              (skipped == 1 ? " input that" : " inputs that") + " could not be taken");
+        return kExitFailure;
     }
     return kExitOk;
 }

@@ -130,6 +130,8 @@ const std::vector<OptionRule>& Specs() {
              o.sfxProgram = v;
              return true;
          }},
+        {0, "skip-errors", false, Bit(Command::kAdd),
+         [](O& o, S&, std::string&) { return o.skipErrors = true; }},
         {'C', "directory", true, Bit(Command::kAdd),
          [](O& o, S& v, std::string&) {
              o.baseDir = v;

@@ -39,6 +39,9 @@ struct Options {
     bool sfx = false;
     std::string sfxProgram;
     std::string baseDir;
+    // An input that cannot be taken is left out with a message, and the
+    // command ends with exit status 2, instead of writing nothing.
+    bool skipErrors = false;
 };
 
 // Reads the arguments after the program name. Options may stand anywhere

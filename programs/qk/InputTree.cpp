@@ -15,6 +15,9 @@ namespace {
 
 using platform::EntryKind;
 
+// The largest entry the format holds: its size is a signed 32-bit field.
+constexpr std::int64_t kEntryLimit = 2147483647;
+
 bool IsPathSeparator(char c) {
     return c == '/' || c == platform::kSeparator;
 }
@@ -30,44 +33,81 @@ bool IsAbsolute(const std::string& path) {
     return path.size() >= 2 && path[1] == ':';
 }
 
+// True when `name` holds bytes above 0x7F and all of them form UTF-8
+// sequences: most likely a UTF-8 name read as CP932 bytes.
+bool LooksLikeUtf8(const std::string& name) {
+    bool wide = false;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto b = static_cast<std::uint8_t>(name[i]);
+        const std::size_t length = b < 0x80                 ? 1
+                                   : b >= 0xC2 && b <= 0xDF ? 2
+                                   : b >= 0xE0 && b <= 0xEF ? 3
+                                   : b >= 0xF0 && b <= 0xF4 ? 4
+                                                            : 0;
+        if (length == 0 || i + length > name.size()) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<std::uint8_t>(name[i + k]) & 0xC0) != 0x80) return false;
+        }
+        wide = wide || length > 1;
+        i += length;
+    }
+    return wide;
+}
+
 class Collector {
   public:
-    Collector(const NameCodec& codec, bool quiet, std::vector<InputFile>& files)
-        : codec_(codec), quiet_(quiet), files_(files) {}
+    Collector(const NameCodec& codec, const CollectRules& rules, std::vector<InputFile>& files)
+        : codec_(codec), rules_(rules), files_(files) {}
 
-    // Adds the file or tree at `path`, named `components` in the archive.
-    void Add(const std::string& path, const std::vector<std::string>& components, bool followLink);
+    // Adds the file or tree at `path`, named `components` in the archive;
+    // `operand` when the user named it.
+    void Add(const std::string& path, const std::vector<std::string>& components, bool operand);
     bool failed() const { return failed_; }
+    int skipped() const { return skipped_; }
 
   private:
     void AddFile(const std::string& path, const std::vector<std::string>& components);
     void AddTree(const std::string& path, const std::vector<std::string>& components);
     void Warn(const std::string& text) {
-        if (!quiet_) Error("warning: " + text);
+        if (!rules_.quiet) Error("warning: " + text);
     }
     void Fail(const std::string& text) {
+        if (rules_.skipErrors) {
+            Error(text + "; left out");
+            ++skipped_;
+            return;
+        }
         Error(text);
         failed_ = true;
     }
+    // Names are read as CP932 bytes (a locale that is not UTF-8): the user
+    // may have meant UTF-8.
+    std::string CharsetHint() const {
+        return codec_.charset() == Charset::kCp932 ? " (if names are UTF-8: --charset=utf-8)" : "";
+    }
 
     const NameCodec& codec_;
-    bool quiet_;
+    const CollectRules& rules_;
     std::vector<InputFile>& files_;
     std::set<std::string> names_;
     bool failed_ = false;
+    int skipped_ = 0;
 };
 
 void Collector::Add(const std::string& path, const std::vector<std::string>& components,
-                    bool followLink) {
+                    bool operand) {
     const std::string shown = ShowNative(path);
     EntryKind kind = platform::QueryEntryKind(path);
     if (kind == EntryKind::kSymbolicLink) {
         const platform::FileStatus target = platform::QueryFile(path);
-        if (!target.exists) return Fail(shown + ": cannot read it (a link to nothing)");
-        if (target.isDirectory && !followLink) {
+        if (!target.exists) return Fail(shown + ": a link to nothing");
+        if (target.isDirectory && !operand) {
             return Warn(shown + ": left out (a symbolic link to a folder)");
         }
-        kind = target.isDirectory ? EntryKind::kDirectory : EntryKind::kFile;
+        if (target.isRegular) Warn(shown + ": a symbolic link; the file it leads to is stored");
+        kind = target.isDirectory ? EntryKind::kDirectory
+               : target.isRegular ? EntryKind::kFile
+                                  : EntryKind::kOther;
     }
     switch (kind) {
         case EntryKind::kMissing:
@@ -77,7 +117,9 @@ void Collector::Add(const std::string& path, const std::vector<std::string>& com
         case EntryKind::kDirectory:
             return AddTree(path, components);
         default:
-            return Warn(shown + ": left out (not a regular file)");
+            // A pipe, device or socket: reading it could wait for ever.
+            if (operand) return Fail(shown + ": not a file or folder (a pipe, device or socket)");
+            return Warn(shown + ": left out (a pipe, device or socket)");
     }
 }
 
@@ -90,7 +132,11 @@ void Collector::AddFile(const std::string& path, const std::vector<std::string>&
     for (const std::string& component : components) {
         std::string cp932, reason;
         if (!ArchiveComponent(codec_, component, cp932, reason)) {
-            return Fail(shown + ": " + reason);
+            return Fail(shown + ": " + reason + CharsetHint());
+        }
+        if (codec_.charset() == Charset::kCp932 && LooksLikeUtf8(component)) {
+            Warn(shown + ": the name looks like UTF-8 but is stored as Shift-JIS bytes" +
+                 CharsetHint());
         }
         if (!file.name.empty()) file.name += '\\';
         file.name += cp932;
@@ -99,6 +145,10 @@ void Collector::AddFile(const std::string& path, const std::vector<std::string>&
         return Warn(shown + ": left out (an entry of the same name is already in)");
     }
     const platform::FileStatus status = platform::QueryFile(path);
+    if (status.size > kEntryLimit) {
+        return Fail(shown + ": too large for the format (" + Grouped(status.size) +
+                    " bytes; an entry holds at most " + Grouped(kEntryLimit) + ")");
+    }
     file.size = status.size;
     file.time = static_cast<std::uint32_t>(
         std::clamp<std::int64_t>(status.modifiedTime, 0, std::int64_t{UINT32_MAX}));
@@ -109,6 +159,9 @@ void Collector::AddTree(const std::string& path, const std::vector<std::string>&
     std::vector<platform::DirectoryEntry> entries;
     if (!platform::ListDirectory(path, entries)) {
         return Fail(ShowNative(path) + ": cannot read the folder");
+    }
+    if (entries.empty()) {
+        Warn(ShowNative(path) + ": left out (an empty folder; archives hold only files)");
     }
     std::sort(entries.begin(), entries.end(),
               [](const auto& a, const auto& b) { return a.name < b.name; });
@@ -167,13 +220,15 @@ bool ArchiveComponent(const NameCodec& codec, const std::string& native, std::st
 }
 
 bool CollectInputs(const std::vector<std::string>& operands, const std::string& baseDir,
-                   const NameCodec& codec, bool quiet, std::vector<InputFile>& files) {
-    Collector collector(codec, quiet, files);
+                   const NameCodec& codec, const CollectRules& rules, std::vector<InputFile>& files,
+                   int& skipped) {
+    Collector collector(codec, rules, files);
     for (const std::string& operand : operands) {
         const std::string path =
             baseDir.empty() || IsAbsolute(operand) ? operand : JoinPath(baseDir, operand);
         collector.Add(path, OperandComponents(operand), true);
     }
+    skipped = collector.skipped();
     return !collector.failed();
 }
 

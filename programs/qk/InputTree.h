@@ -31,12 +31,24 @@ std::vector<std::string> OperandComponents(const std::string& operand);
 bool ArchiveComponent(const NameCodec& codec, const std::string& native, std::string& cp932,
                       std::string& reason);
 
+// How CollectInputs treats what it cannot take.
+struct CollectRules {
+    bool quiet = false;       // no warnings (errors still show)
+    bool skipErrors = false;  // an input that cannot be taken is left out with a message
+};
+
 // Collects the files of `operands` (relative to `baseDir` unless absolute or
-// `baseDir` is empty), folders walked in name order. Links to files are
-// followed; links to folders, and anything that is neither file nor folder,
-// are left out with a warning. False after a message for every operand or
-// name that cannot be taken; the caller then writes nothing.
+// `baseDir` is empty), folders walked in name order. Each thing not stored as
+// it stands gets a warning naming it: a link to a file (the file is stored),
+// a link to a folder inside a tree, an empty folder, a pipe, device or socket
+// inside a tree (all left out), a name that looks like UTF-8 while names are
+// read as CP932. Errors: an operand that is missing or no file or folder, a
+// link to nothing, a name that cannot be stored, a file too large for the
+// format, a folder that cannot be read. False after a message for every
+// error; under `skipErrors` each is left out instead, counted in `skipped`,
+// and the result is true.
 bool CollectInputs(const std::vector<std::string>& operands, const std::string& baseDir,
-                   const NameCodec& codec, bool quiet, std::vector<InputFile>& files);
+                   const NameCodec& codec, const CollectRules& rules,
+                   std::vector<InputFile>& files, int& skipped);
 
 }  // namespace qk::tool

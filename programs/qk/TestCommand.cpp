@@ -38,6 +38,24 @@ std::string Check(ArchiveSession& session, const Options& options) {
     return {};
 }
 
+// Bytes after the end of the compressed data that a writer of the format
+// may leave (its last partial byte is counted in the data); more means the
+// file holds something else after the archive.
+constexpr std::int64_t kSlack = 8;
+
+// A warning when the data ends well before the archive's end (the file's
+// end, or a self-extracting program's trailer); empty otherwise.
+std::string TrailingWarning(ArchiveSession& session) {
+    const ArchiveReader& reader = session.reader();
+    const std::int64_t size = reader.sourceSize();
+    const std::int64_t dataEnd = reader.dataEnd();
+    if (size < 0 || dataEnd < 0) return {};
+    const std::int64_t end = session.header().offset == 0 ? size : size - 4;
+    if (end - dataEnd <= kSlack) return {};
+    return session.shownPath() + ": warning: " + Grouped(end - dataEnd) +
+           " bytes after the end of the data";
+}
+
 }  // namespace
 
 int RunTest(const Options& options, const NameCodec& codec) {
@@ -49,7 +67,10 @@ int RunTest(const Options& options, const NameCodec& codec) {
         if (!problem.empty()) {
             failed = true;
             Out(session.shownPath() + ": FAILED: " + problem + "\n");
-        } else if (!options.quiet) {
+            continue;
+        }
+        if (const std::string warning = TrailingWarning(session); !warning.empty()) Error(warning);
+        if (!options.quiet) {
             Out(session.shownPath() + ": OK (" + Grouped(session.count()) +
                 (session.count() == 1 ? " file, " : " files, ") + Grouped(session.TotalSize()) +
                 " bytes)\n");

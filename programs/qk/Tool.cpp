@@ -45,7 +45,15 @@ const char kTestHelp[] =
     "Usage: qk t [-p PASSWORD] ARCHIVE...\n"
     "\n"
     "Decodes every entry without writing anything and says per archive OK or\n"
-    "what is wrong. Exit status 2 when any archive failed.\n"
+    "what is wrong. Exit status 2 when any archive failed. A warning tells of\n"
+    "bytes after the end of the data (an archive cut out of a larger file, or\n"
+    "something appended).\n"
+    "\n"
+    "The format holds no checksum: OK means that the header, the entry table\n"
+    "and every entry decode to their stated sizes without a reference to\n"
+    "missing data. It cannot promise that the bytes are those that were packed:\n"
+    "damage that still decodes goes unnoticed. Compare with the originals (qkdec\n"
+    "offers that when the files exist) when it matters.\n"
     "  -p, --password=PW  the password of a protected archive (else asked)\n";
 
 const char kExtractHelp[] =
@@ -85,7 +93,17 @@ const char kAddHelp[] =
     "  -p, --password=PW     scramble the archive under this password\n"
     "  -P, --ask-password    ask for the password twice, without echo\n"
     "  --sfx                 write a self-extracting program (qkdec + archive)\n"
-    "  --sfx-program=PATH    the qkdec program to use (default: beside qk)\n";
+    "  --sfx-program=PATH    the qkdec program to use (default: the small qkdec-sfx\n"
+    "                        beside qk, else qkdec beside qk)\n"
+    "  --skip-errors         leave out what cannot be read or named, with a message,\n"
+    "                        write the rest and exit with status 2\n"
+    "\n"
+    "Every input is named when it is left out or taken differently from what it\n"
+    "looks like: a pipe, device or socket (an error when named directly), a link\n"
+    "to nothing (an error), an empty folder (archives hold only files), a link to\n"
+    "a file (its file is stored). Without --skip-errors a name that cannot be\n"
+    "stored, a link to nothing or an unreadable file stops the command and\n"
+    "nothing is written. Inputs are read a few batches at a time.\n";
 
 const char* HelpFor(Command command) {
     switch (command) {
@@ -124,7 +142,12 @@ int RunTool(const std::vector<std::string>& args, bool localeIsUtf8) {
             std::vector<std::string> words = {options.operands[0], "--help"};
             Options inner;
             std::string ignored;
-            if (ParseCommandLine(words, inner, ignored)) topic = inner.command;
+            if (!ParseCommandLine(words, inner, ignored)) {
+                Error("no such command: '" + options.operands[0] + "'");
+                Err("Try 'qk --help'.\n");
+                return kExitUsage;
+            }
+            topic = inner.command;
         }
         Out(HelpFor(topic));
         return kExitOk;

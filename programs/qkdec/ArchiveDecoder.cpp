@@ -338,7 +338,8 @@ ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const s
             return EntryStep::kStop;
         }
     }
-    // The later entry of a name wins, as it always did, but not silently.
+    // A name that comes again is written again, so the later entry wins (the
+    // file on disk ends as the archive's last word on it); the user is told.
     if (!written_.insert(SameFileKey(name)).second) {
         interaction_->Information(
             MessageText(texts::kDuplicateName, ShownName(name).c_str()).str());

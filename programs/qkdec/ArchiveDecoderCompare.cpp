@@ -63,10 +63,11 @@ ArchiveDecoder::EntryStep ArchiveDecoder::CompareEntry(std::int32_t index,
 
     const PathParts target(*outputDir_, name);
     const platform::FileStatus file = platform::QueryFile(target.full);
-    if (!file.exists) {
+    // Every entry is a file: a folder, device or pipe at its path holds no
+    // file to compare with, however its size and time look.
+    if (!file.exists || !file.isRegular) {
         return AskToGoOn(MessageText(texts::kCompareMissing, ShownName(target.full).c_str()).str());
     }
-    // A folder counts as a file of size 0.
     if (file.size != size) {
         return AskToGoOn(MessageText(texts::kCompareSize, ShownName(target.full).c_str(),
                                      NumberText(file.size).c_str(), NumberText(size).c_str())

@@ -1,5 +1,6 @@
 #include "qkdec/CommandLine.h"
 
+#include "format/EntryTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -29,12 +30,20 @@ CommandLine ReadCommandLine(const std::vector<std::string>& args, const FolderQu
             break;
         }
     }
-    if (line.outputDir) AppendSeparator(*line.outputDir);
+    if (line.outputDir) AppendSeparator(*line.outputDir, platform::kSeparator);
     return line;
 }
 
-void AppendSeparator(std::string& folder) {
-    if (!folder.empty() && folder.back() != platform::kSeparator) folder += platform::kSeparator;
+void AppendSeparator(std::string& folder, char separator) {
+    if (folder.empty()) return;
+    // The last character starts where the walk from the front lands; its
+    // second byte may be the separator's value (0x5C in 表) without being one.
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < folder.size();
+         i += IsLeadByte(static_cast<std::uint8_t>(folder[i])) ? 2 : 1) {
+        last = i;
+    }
+    if (last != folder.size() - 1 || folder[last] != separator) folder += separator;
 }
 
 }  // namespace qk

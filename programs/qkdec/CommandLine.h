@@ -31,9 +31,11 @@ using FolderQuestion = std::function<std::optional<std::string>()>;
 // later option overrides an earlier one of its kind.
 CommandLine ReadCommandLine(const std::vector<std::string>& args, const FolderQuestion& askFolder);
 
-// Gives a folder text its final separator unless its last byte is one. The
-// empty text stays empty: it stands for the current folder, where a lone
-// separator would be the root.
-void AppendSeparator(std::string& folder);
+// Gives a folder text (Shift-JIS) its final `separator` unless its last
+// character is one; the text is read character by character, so a double-byte
+// character whose second byte equals the separator still gets one. The empty
+// text stays empty: it stands for the current folder, where a lone separator
+// would be the root.
+void AppendSeparator(std::string& folder, char separator);
 
 }  // namespace qk

@@ -5,8 +5,10 @@
 
 namespace qk {
 
-// 1234567 reads "1,234,567". Negative values get no separators ("-5000"), as
-// the original rule only groups values of 1,000 and above.
+// 1234567 reads "1,234,567". Grouping starts at 1,000; anything below,
+// negative values included, is plain digits ("-5000"). Counts and sizes are
+// never negative in a sound archive, so such a figure only shows what a
+// damaged header claims, and needs no grouping.
 class NumberText {
   public:
     explicit NumberText(std::int64_t value);

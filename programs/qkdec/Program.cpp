@@ -111,9 +111,9 @@ int RunProgram(const std::vector<std::string>& args) {
     ConsoleInteraction interaction(line.settings);
     int exitCode;
     if (selfExtracting) {
-        // The folder of -d was asked for but is not used: the entries go
-        // beside the program file.
-        exitCode = RunArchives(interaction, std::nullopt, {programFile});
+        // The folder of -d, given or asked for, receives the entries; without
+        // -d they go beside the program file.
+        exitCode = RunArchives(interaction, line.outputDir, {programFile});
     } else {
         exitCode = RunArchives(interaction, line.outputDir, line.plainWords);
     }

@@ -185,6 +185,12 @@ mkdir "$dir/out"
 run "$dir" "$(sjis 'パス表' | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')\r\n" "$qkdec" -dout password_sjis.qk1
 expect_files "Shift-JIS password typed as CP932 bytes with CR LF" "$fx/password_sjis.manifest" "$dir/out"
 
+## An output folder whose last character ends in 0x5C (表 is 95 5C) gets its separator.
+fresh last-5c plain.qk1
+mkdir "$dir/表"
+run "$dir" "" "$qkdec" "-d$(winpath "$dir")\表" plain.qk1
+expect_files "-d folder ending in 表: the entries go into it" "$fx/plain.manifest" "$dir/表"
+
 ## Self-extracting programs: program file + archive + trailer, as copy /b makes them.
 fresh sfx sfx.qk1 sfx.len
 cp "$qkdec" "$dir/qkdec.exe"
@@ -196,6 +202,12 @@ run "$work/elsewhere" "" "$dir/setup.exe"
 expect_files "self-extracting: entries land beside the program, not in the current folder" "$fx/sfx.manifest" "$dir"
 expect "self-extracting: nothing in the current folder" [ "$(ls -A "$work/elsewhere" | tr '\n' ' ')" = "err.txt in.txt out.txt " ]
 expect "self-extracting: exit code 0" [ "$rc" = 0 ]
+mkdir "$dir/given"
+run "$work/elsewhere" "" "$dir/setup.exe" "-d$(winpath "$dir/given")"
+expect_files "self-extracting: -dFOLDER receives the entries" "$fx/sfx.manifest" "$dir/given"
+mkdir "$dir/typed"
+run "$work/elsewhere" "$(winpath "$dir/typed" | sed 's/\\/\\\\/g')\r\n" "$dir/setup.exe" -d
+expect_files "self-extracting: the folder typed for -d receives the entries" "$fx/sfx.manifest" "$dir/typed"
 
 fresh sfx-password sfx_password.qk1 sfx_password.len
 cp "$qkdec" "$dir/qkdec.exe"

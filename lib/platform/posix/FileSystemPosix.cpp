@@ -68,12 +68,34 @@ std::FILE* OpenForRead(const std::string& path) {
     return std::fopen(ToNativePath(path).c_str(), "rb");
 }
 
+std::FILE* OpenRegularForRead(const std::string& path, bool* notRegular) {
+    *notRegular = false;
+    // Non-blocking, so that opening a pipe without a writer returns at once;
+    // the type is then taken from the opened file itself, not from the path,
+    // which may have been replaced since it was looked at.
+    const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        *notRegular = statted;
+        ::close(fd);
+        return nullptr;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) ::close(fd);
+    return file;
+}
+
 FileStatus QueryFile(const std::string& path) {
     FileStatus status;
     struct stat st;
     if (::stat(ToNativePath(path).c_str(), &st) != 0) return status;
     status.exists = true;
     status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegular = S_ISREG(st.st_mode);
     status.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::int64_t>(st.st_size);
     status.modifiedTime = static_cast<std::int64_t>(st.st_mtime);
     return status;

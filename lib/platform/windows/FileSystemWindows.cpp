@@ -93,6 +93,20 @@ std::FILE* OpenForRead(const std::string& path) {
     return ::_wfopen(wide.c_str(), L"rb");
 }
 
+std::FILE* OpenRegularForRead(const std::string& path, bool* notRegular) {
+    *notRegular = false;
+    std::FILE* file = OpenForRead(path);
+    if (!file) return nullptr;
+    // A device name (CON, a pipe) opens too; only a disk file is read.
+    const HANDLE handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        *notRegular = true;
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
 FileStatus QueryFile(const std::string& path) {
     FileStatus status;
     bool trimmed = false;
@@ -105,6 +119,7 @@ FileStatus QueryFile(const std::string& path) {
     if (trimmed && !directory) return status;
     status.exists = true;
     status.isDirectory = directory;
+    status.isRegular = (st.st_mode & _S_IFMT) == _S_IFREG;
     status.size = directory ? 0 : static_cast<std::int64_t>(st.st_size);
     status.modifiedTime = static_cast<std::int64_t>(st.st_mtime);
     return status;
@@ -218,9 +233,10 @@ bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& nam
     return Create(folder.path_ + name);
 }
 
-// The temporary is created as the format's writer creates its output files:
-// generic write, no sharing, replacing whatever has that name, normal
-// attributes. The stdio stream over its handle does the writing.
+// The temporary is opened for writing only, shared with no one while it is
+// written (nothing may read a half-written file or write beside us),
+// replacing whatever has its name, with normal attributes. The stdio stream
+// over its handle does the writing.
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
     const std::wstring wideTarget = NameToWide(target);

@@ -174,5 +174,53 @@ TEST_F(WalkTest, DamagedArchivesFailAtTheSamePoint) {
     EXPECT_GT(failures, 10);  // the damage was seen often enough to matter
 }
 
+// Where the data ends, after a walk over every entry: the end of the archive
+// the writer made, whatever comes after it, in a plain archive and in a
+// self-extracting one, scrambled or not.
+TEST(DataEnd, IsTheEndOfTheWrittenArchive) {
+    std::mt19937 rng(5);
+    std::vector<ArchiveEntry> entries;
+    for (int i = 0; i < 5; ++i) {
+        Bytes data(static_cast<std::size_t>(rng() % 3000));
+        for (auto& b : data) b = static_cast<std::uint8_t>("abcab\n"[rng() % 6]);
+        entries.push_back({"e" + std::to_string(i), 0, data});
+    }
+    struct Case {
+        const char* what;
+        bool password;
+        std::size_t program;   // bytes of a program before the archive (0: a plain archive)
+        std::size_t appended;  // bytes after the archive (before a trailer)
+    };
+    for (const Case c :
+         {Case{"plain", false, 0, 0}, Case{"scrambled", true, 0, 0},
+          Case{"followed by bytes", false, 0, 100}, Case{"self-extracting", true, 3000, 0}}) {
+        SCOPED_TRACE(c.what);
+        WriteOptions options;
+        options.usePassword = c.password;
+        options.password = "pw";
+        Bytes archive;
+        ASSERT_EQ(WriteArchive(entries, options, archive, nullptr), Status::kOk);
+        const std::int64_t end = static_cast<std::int64_t>(c.program + archive.size());
+        Bytes file;
+        if (c.program > 0) {
+            ASSERT_EQ(MakeSelfExtracting(Bytes(c.program, 0x90), archive, file), Status::kOk);
+        } else {
+            file = archive;
+            file.resize(file.size() + c.appended, 0x55);
+        }
+        ArchiveReader reader;
+        ASSERT_EQ(reader.Open(file.data(), file.size()), Status::kOk);
+        EXPECT_EQ(reader.dataEnd(), -1);
+        if (c.password) {
+            ASSERT_EQ(reader.CheckPassword("pw"), Status::kOk);
+        }
+        ASSERT_EQ(reader.ReadTable('/'), Status::kOk);
+        ASSERT_EQ(reader.ForEachEntry(
+                      [](std::int32_t, const std::uint8_t*, std::int32_t) { return true; }),
+                  Status::kOk);
+        EXPECT_EQ(reader.dataEnd(), end);
+    }
+}
+
 }  // namespace
 }  // namespace qk

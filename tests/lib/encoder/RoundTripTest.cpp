@@ -4,6 +4,7 @@
 // entries longer than a ring's reach).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -228,6 +229,114 @@ TEST(Writer, RefusesWhatTheFormatCannotHold) {
     EXPECT_FALSE(error.empty());
     o.usePassword = true;
     EXPECT_NE(WriteArchive({{"a", 0, {}}}, o, out, &error), Status::kOk);
+}
+
+// Entries read through callbacks, each read recorded.
+struct Sources {
+    std::vector<EntrySource> entries;
+    std::vector<std::pair<std::size_t, std::int64_t>> reads;  // entry, bytes asked for
+};
+
+Sources SourcesOver(const std::vector<ArchiveEntry>& entries) {
+    Sources sources;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ArchiveEntry* entry = &entries[i];
+        auto* reads = &sources.reads;
+        sources.entries.push_back(
+            {entry->name, entry->time, static_cast<std::int64_t>(entry->data.size()),
+             [entry, reads, i](std::int64_t offset, std::uint8_t* buffer, std::int64_t count,
+                               std::string&) {
+                 reads->emplace_back(i, count);
+                 std::memcpy(buffer, entry->data.data() + offset, static_cast<std::size_t>(count));
+                 return true;
+             }});
+    }
+    return sources;
+}
+
+// Entries read on demand, a group of batches at a time, give the archive
+// that the same entries in memory give, at a level of each parse style.
+TEST(Writer, EntriesReadOnDemandGiveTheSameArchive) {
+    std::mt19937 rng(12);
+    const std::vector<ArchiveEntry> entries = MixedEntries(rng);
+    for (const int level : {1, 6, 9}) {
+        WriteOptions options;
+        options.level = level;
+        Bytes fromMemory, fromSources;
+        ASSERT_EQ(WriteArchive(entries, options, fromMemory, nullptr), Status::kOk);
+        options.groupBytes = 4096;   // many groups
+        options.keptParseBytes = 1;  // parsed again while written
+        Sources sources = SourcesOver(entries);
+        std::string error;
+        ASSERT_EQ(WriteArchiveFromSources(sources.entries, options, fromSources, &error),
+                  Status::kOk)
+            << error;
+        EXPECT_TRUE(fromSources == fromMemory) << "level " << level;
+        // The last pass reads every entry whole (an empty one not at all), in order.
+        const auto filled = std::count_if(entries.begin(), entries.end(),
+                                          [](const ArchiveEntry& e) { return !e.data.empty(); });
+        std::vector<std::size_t> lastPass;
+        for (auto it = sources.reads.end() - filled; it != sources.reads.end(); ++it) {
+            lastPass.push_back(it->first);
+            EXPECT_EQ(it->second, static_cast<std::int64_t>(entries[it->first].data.size()));
+        }
+        EXPECT_TRUE(std::is_sorted(lastPass.begin(), lastPass.end())) << "level " << level;
+    }
+}
+
+// What a source does wrong: too large (refused before anything is read), a
+// failed read (named), bytes that change between passes (the last ones are
+// stored and checked).
+TEST(Writer, SourcesThatFailOrChange) {
+    int calls = 0;
+    const auto counting = [&calls](std::int64_t, std::uint8_t* buffer, std::int64_t count,
+                                   std::string&) {
+        ++calls;
+        std::memset(buffer, 'x', static_cast<std::size_t>(count));
+        return true;
+    };
+    Bytes out;
+    std::string error;
+    const std::vector<EntrySource> huge = {{"small", 0, 10, counting},
+                                           {"dir\\huge", 0, std::int64_t{3} << 30, counting}};
+    EXPECT_EQ(WriteArchiveFromSources(huge, WriteOptions(), out, &error), Status::kTooLarge);
+    EXPECT_NE(error.find("dir\\huge"), std::string::npos) << error;
+    EXPECT_NE(error.find("2,147,483,647"), std::string::npos) << error;
+    EXPECT_EQ(calls, 0);
+
+    const std::vector<EntrySource> failing = {
+        {"good", 0, 10, counting},
+        {"bad", 0, 10, [](std::int64_t, std::uint8_t*, std::int64_t, std::string& reason) {
+             reason = "gone";
+             return false;
+         }}};
+    EXPECT_EQ(WriteArchiveFromSources(failing, WriteOptions(), out, &error), Status::kReadFailure);
+    EXPECT_EQ(error, "cannot read bad: gone");
+
+    // Every read gives other bytes: the archive holds those of the last pass.
+    Bytes last;
+    int reads = 0;
+    const std::vector<EntrySource> changing = {
+        {"moving", 0, 5000,
+         [&](std::int64_t, std::uint8_t* buffer, std::int64_t count, std::string&) {
+             ++reads;
+             for (std::int64_t i = 0; i < count; ++i)
+                 buffer[i] = static_cast<std::uint8_t>('a' + (i * reads) % 23);
+             last.assign(buffer, buffer + count);
+             return true;
+         }}};
+    ASSERT_EQ(WriteArchiveFromSources(changing, WriteOptions(), out, &error), Status::kOk) << error;
+    EXPECT_GE(reads, 2) << "a sample, then the whole entry";
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(out.data(), out.size()), Status::kOk);
+    ASSERT_EQ(reader.ReadTable('/'), Status::kOk);
+    Bytes decoded;
+    ASSERT_EQ(reader.ForEachEntry([&](std::int32_t, const std::uint8_t* data, std::int32_t size) {
+        decoded.assign(data, data + size);
+        return true;
+    }),
+              Status::kOk);
+    EXPECT_TRUE(decoded == last);
 }
 
 TEST(Writer, CompressesText) {

@@ -160,5 +160,33 @@ TEST(LargeBlockTest, EveryByteOfSmallAndLargeBlocksIsUsable) {
     }
 }
 
+// Inputs are opened without waiting: a pipe with no writer, or a link to
+// one, is refused at once (an open or read that blocked would hang the
+// test), a plain file or a link to one is opened, and a missing path is
+// told from a pipe.
+TEST_F(OutputFileTest, OnlyPlainFilesAreOpenedForReading) {
+    ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
+    fs::create_symlink("pipe", Path("to-pipe"));
+    test::WriteFileBytes(Path("plain"), {'o', 'k'});
+    fs::create_symlink("plain", Path("to-plain"));
+    struct Case {
+        const char* name;
+        bool opened;
+        bool notRegular;
+    };
+    for (const Case c :
+         {Case{"pipe", false, true}, Case{"to-pipe", false, true}, Case{"plain", true, false},
+          Case{"to-plain", true, false}, Case{"missing", false, false}, Case{".", false, true}}) {
+        bool notRegular = !c.notRegular;
+        FileHolder file(OpenRegularForRead(Path(c.name), &notRegular));
+        EXPECT_EQ(static_cast<bool>(file), c.opened) << c.name;
+        EXPECT_EQ(notRegular, c.notRegular) << c.name;
+        if (file) {
+            char bytes[3] = {};
+            EXPECT_EQ(std::fread(bytes, 1, 3, file.get()), 2u) << c.name;  // reads block again
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qk::platform

@@ -2,6 +2,9 @@
 // reference archives and on archives it writes itself, with its output, its
 // exit status and its effects on disk checked.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -183,6 +186,17 @@ TEST_F(ToolTest, TestSaysPerArchiveWhatIsWrong) {
     EXPECT_NE(r.out.find("FAILED: wrong password"), std::string::npos) << r.out;
     // Nothing is written.
     EXPECT_EQ(Snapshot(work_.path()).size(), 2u);
+
+    // Data that ends well before the file: OK, with a warning that counts
+    // what follows. A self-extracting program's trailer is no such byte.
+    test::Bytes padded = basic;
+    padded.resize(padded.size() + 300, 0);
+    test::WriteFileBytes(Path("padded.qk1"), padded);
+    r = RunQk(work_.path(), "t padded.qk1 '" + Vector("basic") + "' '" +
+                                Vector("sfx_small_prefix") + "' -p 'pass word'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("padded.qk1: OK (3 files, 5,200 bytes)"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "qk: padded.qk1: warning: 300 bytes after the end of the data\n");
 }
 
 // ---------------------------------------------------------------- qk x
@@ -465,6 +479,140 @@ TEST_F(ToolTest, AddFailsCleanlyOnANameOrFileItCannotTake) {
         EXPECT_EQ(e.path().string().find(".qktmp"), std::string::npos) << e.path();
 }
 
+// What qk a makes of inputs that are not plain files with plain names: the
+// command's status, a message naming each, and what the archive holds
+// ("" when none is written). Each case runs in a folder of its own, with
+// in/a.txt ("hi") in place; `setup` adds the rest.
+TEST_F(ToolTest, AddNamesEveryOddInput) {
+    struct Case {
+        const char* what;
+        std::string setup;
+        std::string command;
+        int status;
+        std::vector<std::string> messages;  // each somewhere on standard error
+        std::string listed;                 // `qk l -q`'s names, or "" when nothing was written
+    };
+    const Case cases[] = {
+        {"a link to nothing stops the command",
+         "ln -s nowhere in/dangling",
+         "a x.qk1 in",
+         2,
+         {"qk: in/dangling: a link to nothing\n", "x.qk1: not written"},
+         ""},
+        {"--skip-errors leaves it out, writes the rest, and fails",
+         "ln -s nowhere in/dangling",
+         "a --skip-errors x.qk1 in",
+         2,
+         {"qk: in/dangling: a link to nothing; left out\n",
+          "x.qk1: written without 1 input that could not be taken"},
+         "in/a.txt"},
+        {"a name CP932 cannot hold, skipped",
+         "echo x > in/$(printf '\\360\\237\\230\\200').txt",
+         "a --skip-errors x.qk1 in",
+         2,
+         {"in/\xF0\x9F\x98\x80.txt: the name cannot be written in CP932 (Shift-JIS); left out"},
+         "in/a.txt"},
+        {"an empty folder and a link to a file are named",
+         "mkdir in/empty && ln -s a.txt in/link",
+         "a x.qk1 in",
+         0,
+         {"warning: in/empty: left out (an empty folder; archives hold only files)",
+          "warning: in/link: a symbolic link; the file it leads to is stored"},
+         "in/a.txt in/link"},
+        {"a pipe inside a tree, directly or through a link, is left out",
+         "mkfifo in/pipe && ln -s pipe in/to-pipe",
+         "a x.qk1 in",
+         0,
+         {"warning: in/pipe: left out (a pipe, device or socket)",
+          "warning: in/to-pipe: left out (a pipe, device or socket)"},
+         "in/a.txt"},
+        {"a file over the format's limit is refused by its size, unread",
+         "truncate -s 3G in/sparse",
+         "a x.qk1 in",
+         2,
+         {"qk: in/sparse: too large for the format (3,221,225,472 bytes; an entry holds at most "
+          "2,147,483,647)"},
+         ""},
+        {"a pipe named on the command line is an error",
+         "mkfifo pipe",
+         "a x.qk1 pipe",
+         2,
+         {"qk: pipe: not a file or folder (a pipe, device or socket)", "x.qk1: not written"},
+         ""},
+        {"a UTF-8 name under LC_ALL=C gets a hint",
+         "echo x > in/$(printf '\\350\\241\\250').txt",
+         "a x.qk1 in/a.txt in/\xE8\xA1\xA8.txt",
+         0,
+         {"warning: in/\xE8\xA1\xA8.txt: the name looks like UTF-8 but is stored as Shift-JIS "
+          "bytes (if names are UTF-8: --charset=utf-8)"},
+         // stored as the CP932 bytes E8 A1 and A8, which read 陦 and ｨ
+         "in/a.txt in/\xE9\x99\xA6\xEF\xBD\xA8.txt"},
+        {"a refused name under LC_ALL=C gets the hint too",
+         "echo x > 'in/a\\b.txt'",
+         "a x.qk1 in",
+         2,
+         {"(if names are UTF-8: --charset=utf-8)"},
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(Path("case"));
+        WriteText(Path("case/in/a.txt"), "hi");
+        ASSERT_EQ(RunShell(Path("case"), c.setup).status, 0);
+        const bool cLocale = std::string(c.what).find("LC_ALL=C") != std::string::npos;
+        // A pipe that qk tried to read would hang it: the time limit tells.
+        const RunResult r = RunShell(Path("case"), std::string(cLocale ? "LC_ALL=C " : "") +
+                                                       "timeout 20 \"$QK\" " + c.command);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        for (const std::string& message : c.messages) {
+            EXPECT_NE(r.err.find(message), std::string::npos) << message << "\nin:\n" << r.err;
+        }
+        if (c.listed.empty()) {
+            EXPECT_FALSE(fs::exists(Path("case/x.qk1")));
+            continue;
+        }
+        const RunResult list =
+            RunShell(Path("case"), std::string(cLocale ? "LC_ALL=C " : "") +
+                                       "\"$QK\" l --json x.qk1 | grep -o '\"name\": *\"[^\"]*\"' "
+                                       "| sed 's/.*\"\\(.*\\)\"/\\1/' | tr '\\n' ' '");
+        EXPECT_EQ(list.out, c.listed + " ") << list.err;
+    }
+}
+
+// qk a holds its inputs a few batches at a time, and its parse in bounded
+// pieces: 64 files of 2 MiB of text (128 MiB, which the whole parse at level
+// 1 would take over 700 MiB to hold) are packed by a process that peaks far
+// below either. The bound leaves room for the compressed archive (about 50
+// MiB), which is built in memory.
+TEST_F(ToolTest, AddHoldsItsInputsInBoundedMemory) {
+#ifdef QK_SANITIZED
+    GTEST_SKIP() << "the sanitizers' own memory would be measured";
+#endif
+    fs::create_directories(Path("big"));
+    for (int i = 0; i < 64; ++i) {
+        std::string text;
+        for (int n = 0; text.size() < (2u << 20); ++n)
+            text += std::to_string(n * 7919 + i) + (n % 9 ? " " : "\n");
+        text.resize(2u << 20);
+        WriteText(Path("big/f" + std::to_string(i)), text);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(work_.path().c_str()) != 0) _exit(127);
+        execl(QK_PROGRAM, "qk", "a", "-q", "--level=1", "big.qk1", "big",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const long peakMib = usage.ru_maxrss / 1024;  // ru_maxrss is in KiB
+    EXPECT_LT(peakMib, 320) << "qk a peaked at " << peakMib << " MiB";
+    EXPECT_EQ(RunQk(work_.path(), "t -q big.qk1").status, 0);
+}
+
 TEST_F(ToolTest, SelfExtractingOutputRunsAsAProgram) {
     WriteText(Path("in/hello.txt"), "hello from inside");
     WriteText(Path("in/sub/deep.txt"), "deep");
@@ -483,6 +631,21 @@ TEST_F(ToolTest, SelfExtractingOutputRunsAsAProgram) {
     r = RunQk(work_.path(), "t other");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("other: OK (2 files"), std::string::npos);
+
+    // The qk of the build tree takes the small qkdec-sfx beside it; the
+    // program it makes still finds its archive, and asks for a folder.
+    r = RunShell(work_.path(), "\"$QK\" a -q --sfx small in");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::uintmax_t size = fs::file_size(Path("small"));
+    EXPECT_EQ(size, fs::file_size(QKDEC_SFX_PROGRAM) + fs::file_size(Path("other")) -
+                        fs::file_size(QKDEC_PROGRAM));
+#ifndef QK_SANITIZED  // the sanitizers' code is in it too
+    EXPECT_LT(size, 512u << 10);
+#endif
+    fs::create_directories(Path("small-out"));
+    r = RunShell(work_.path(), "./small -d -y", "small-out\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(ReadText(Path("small-out/in/sub/deep.txt")), "deep");
 }
 
 // ---------------------------------------------------------------- usage
@@ -502,6 +665,9 @@ TEST_F(ToolTest, HelpVersionAndUsageErrors) {
         EXPECT_EQ(r.status, 1) << bad;
         EXPECT_NE(r.err.find("qk --help"), std::string::npos) << bad;
     }
+    r = RunQk(work_.path(), "help frobnicate");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no such command: 'frobnicate'"), std::string::npos) << r.err;
     r = RunQk(work_.path(), "l missing.qk1");
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("missing.qk1: cannot open"), std::string::npos);

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <regex>
 
-#include "qkdec/ArchiveDecoder.h"
-#include "qk1/ArchiveWriter.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "qk1/ArchiveWriter.h"
+#include "qkdec/ArchiveDecoder.h"
 #include "support/TestSupport.h"
 
 namespace qk {
@@ -245,12 +245,8 @@ TEST_F(ArchiveDecoderTest, ComparisonOfAFolderAndOfEqualFiles) {
     Write(Tree());
     fs::create_directory(Path("out"));
     ASSERT_EQ(Run(), 0);
-    // A folder of equal time stands in for an empty file; even time + 1 is equal.
-    fs::remove(Path("out/empty"));
-    fs::create_directory(Path("out/empty"));
-    platform::SetFileTime(Path("out/empty"), 3001);
+    // Equal files; even time + 1 is equal.
     platform::SetFileTime(Path("out/one.txt"), 1001);
-
     interaction_.log.clear();
     interaction_.answers = {1, 0};
     EXPECT_EQ(Run(), 0);
@@ -260,18 +256,25 @@ TEST_F(ArchiveDecoderTest, ComparisonOfAFolderAndOfEqualFiles) {
         interaction_.log.back(),
         "Information 比較処理を終了しました。\nファイルの内容と一致します。(処理時間：#.## 秒)");
 
-    // A folder where an entry has data differs in size; no stops at once.
-    interaction_.log.clear();
-    interaction_.answers = {1, 0, 1};
+    // A folder holds no file: where an empty entry or one with data is
+    // expected, the file does not exist, whatever the folder's time. No stops
+    // at once.
+    fs::remove(Path("out/empty"));
+    fs::create_directory(Path("out/empty"));
+    platform::SetFileTime(Path("out/empty"), 3001);
     fs::remove(Path("out/one.txt"));
     fs::create_directory(Path("out/one.txt"));
+    interaction_.log.clear();
+    interaction_.answers = {1, 0, 0, 1};
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(outcome_, Outcome::kDeclined);
-    EXPECT_EQ(interaction_.log.back(),
-              "Question 比較ファイルの内容と圧縮ファイルの内容が不一致です。\n比較ファイル(" +
-                  out_ +
-                  "one.txt)のサイズと圧縮ファイル内のファイルサイズ\n(0 byte, 300 byte)が異なります"
-                  "。\n比較処理を続けますか？");
+    const auto missing = [this](const std::string& name) {
+        return "Question 比較ファイルの内容と圧縮ファイルの内容が不一致です。\n比較ファイル(" +
+               out_ + name + ")は存在しません。\n比較処理を続けますか？";
+    };
+    EXPECT_NE(std::find(interaction_.log.begin(), interaction_.log.end(), missing("one.txt")),
+              interaction_.log.end());
+    EXPECT_EQ(interaction_.log.back(), missing("empty"));
 }
 
 TEST_F(ArchiveDecoderTest, PasswordIsAskedOnceAndOnlyWhenSet) {

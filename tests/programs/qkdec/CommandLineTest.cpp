@@ -35,6 +35,31 @@ TEST(CommandLine, LoneDirectoryOptionAsksForTheFolder) {
     EXPECT_FALSE(ReadCommandLine({"-d"}, NoAnswer).outputDir);
 }
 
+TEST(CommandLine, SeparatorAppendedByWholeCharacters) {
+    struct Case {
+        std::string folder;
+        char separator;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"out", '\\', "out\\"},
+        {"out\\", '\\', "out\\"},
+        {"", '\\', ""},
+        {"x\\\x95\x5C", '\\', "x\\\x95\x5C\\"},  // 表 ends in 0x5C
+        {"\x83\x5C", '\\', "\x83\x5C\\"},        // ソ alone
+        {"\x83\x5C\\", '\\', "\x83\x5C\\"},      // ソ then a separator
+        {"a\x95\x5C/", '/', "a\x95\x5C/"},
+        {"a\x95\x5C", '/', "a\x95\x5C/"},
+        {"a\x95", '\\', "a\x95\\"},  // a lead byte cut short
+        {"\xA0\\", '\\', "\xA0\\"},  // a single-byte kana
+    };
+    for (const Case& c : cases) {
+        std::string folder = c.folder;
+        AppendSeparator(folder, c.separator);
+        EXPECT_EQ(folder, c.expected) << c.folder;
+    }
+}
+
 TEST(CommandLine, FirstIllegalOptionEndsTheWalk) {
     for (const std::string option : {"-x", "-Y", "-P", "-D", "-p", "-"}) {
         int asked = 0;

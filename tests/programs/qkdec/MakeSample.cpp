@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     }
     std::vector<std::uint8_t> archive;
     std::string error;
-    if (qk::WriteArchive(qk::test::SampleTree(), qk::WriteOptions(), archive, &error) != qk::Status::kOk) {
+    if (qk::test::WriteSampleArchive(archive, &error) != qk::Status::kOk) {
         std::fprintf(stderr, "MakeSample: %s\n", error.c_str());
         return 1;
     }

@@ -4,15 +4,20 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "ProgramFixture.h"
 #include "ProgramRunner.h"
 #include "SampleTree.h"
 #include "format/EntryTable.h"
-#include "qkdec/NumberText.h"
-#include "qk1/ArchiveWriter.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "qk1/ArchiveWriter.h"
+#include "qkdec/NumberText.h"
 #include "support/TestSupport.h"
 
 namespace qk {
@@ -65,6 +70,24 @@ class ProgramTest : public test::ProgramFixture {
             EXPECT_EQ(status.modifiedTime, entry.time) << path;
             EXPECT_EQ(test::ReadFileBytes(path), entry.data) << path;
         }
+    }
+
+    // A self-extracting program at `relative` carrying Tree() under the
+    // password "secret"; its full path.
+    std::string WriteSelfExtracting(const std::string& relative) {
+        Bytes archive;
+        std::string error;
+        WriteOptions options;
+        options.usePassword = true;
+        options.password = "secret";
+        EXPECT_EQ(qk::WriteArchive(Tree(), options, archive, &error), qk::Status::kOk) << error;
+        fs::create_directories(fs::path(Path(relative)).parent_path());
+        Bytes image;
+        EXPECT_EQ(MakeSelfExtracting(test::ReadFileBytes(QKDEC_PATH), archive, image),
+                  qk::Status::kOk);
+        test::WriteFileBytes(Path(relative), image);
+        fs::permissions(Path(relative), fs::perms::owner_all);
+        return Path(relative);
     }
 
     std::string ArchiveSize(const std::string& name) const {
@@ -372,39 +395,115 @@ TEST_F(ProgramTest, JapanesePasswordIsTakenAsShiftJis) {
 // ---------------------------------------------------------------------------
 
 TEST_F(ProgramTest, SelfExtractingProgramExtractsBesideItself) {
-    Bytes archive;
-    std::string error;
-    WriteOptions options;
-    options.usePassword = true;
-    options.password = "secret";
-    ASSERT_EQ(qk::WriteArchive(Tree(), options, archive, &error), qk::Status::kOk) << error;
-    fs::create_directory(Path("bin"));
-    const std::string program = Path("bin/tree");
-    Bytes image;
-    ASSERT_EQ(MakeSelfExtracting(test::ReadFileBytes(QKDEC_PATH), archive, image), qk::Status::kOk);
-    test::WriteFileBytes(program, image);
-    fs::permissions(program, fs::perms::owner_all);
+    const std::string program = WriteSelfExtracting("bin/tree");
 
-    // Plain words are passwords, the last one wins; -d is asked but not used.
-    const test::ProgramRun run =
-        test::RunQkdec({"-d", "wrong", "-y", "secret"}, Settings("elsewhere\n", program));
-    EXPECT_EQ(
-        run.output.find(Sjis("QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:") +
-                        "InFile: tree ("),
-        kBanner.size());
+    // Plain words are passwords, the last one wins; without -d the entries
+    // go beside the program.
+    const test::ProgramRun run = test::RunQkdec({"wrong", "-y", "secret"}, Settings("", program));
+    EXPECT_EQ(run.output.find("InFile: tree ("), kBanner.size());
     EXPECT_NE(run.output.find("OutDir: " + Path("bin/") + " (5 file"), std::string::npos);
     EXPECT_EQ(run.exitCode, 0);
     ExpectTree(Path("bin/"));
-    EXPECT_FALSE(fs::exists(Path("elsewhere")));
 
     const test::ProgramRun asked = test::RunQkdec({}, Settings("", program));
     EXPECT_NE(asked.output.find("QK InputPassword:"), std::string::npos);
     EXPECT_EQ(asked.exitCode, 2);
 }
 
+// Where qkdec once went wrong, one run each: what it shows, where the entries
+// land, its exit code.
+TEST_F(ProgramTest, OutcomesOfFoldersAndComparisons) {
+    const std::string missing =
+        "QK Question:\n" + Sjis(
+                               "比較ファイルの内容と圧縮ファイルの内容が不一致です。\n"
+                               "比較ファイル(docs/empty.dat)は存在しません。\n");
+    const std::string noMatch = Sjis("比較処理を終了しました。\nファイルの内容と一致しません。");
+    const std::string folderAsked =
+        Sjis("QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:") + "InFile: tree (";
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;  // run in the test's folder before qkdec
+        bool selfExtracting;            // run bin/tree, a program carrying Tree()
+        std::vector<std::string> args;
+        std::string input;
+        std::vector<std::string> shown;  // each somewhere in the output
+        std::string treeIn;              // where Tree() lands, below the test's folder
+    };
+    const auto extracted = [this] {
+        WriteArchive("tree.qk1", Tree());
+        ASSERT_EQ(Run({"tree.qk1"}).exitCode, 0);
+    };
+    const Case cases[] = {
+        {"a folder where an empty entry is expected, with its time",
+         [&] {
+             extracted();
+             fs::remove(Path("docs/empty.dat"));
+             fs::create_directory(Path("docs/empty.dat"));
+             platform::SetFileTime(Path("docs/empty.dat"), 1000000001);
+         },
+         false,
+         {"tree.qk1"},
+         "n\ny\ny\n",
+         {missing, noMatch},
+         ""},
+#ifndef _WIN32
+        {"a pipe where an empty entry is expected",
+         [&] {
+             extracted();
+             fs::remove(Path("docs/empty.dat"));
+             ASSERT_EQ(mkfifo(Path("docs/empty.dat").c_str(), 0600), 0);
+         },
+         false,
+         {"tree.qk1"},
+         "n\ny\ny\n",
+         {missing, noMatch},
+         ""},
+#endif
+        {"a self-extracting program given a folder",
+         [&] { fs::create_directory(Path("given")); },
+         true,
+         {"-dgiven", "-y", "secret"},
+         "",
+         {"InFile: tree (", "OutDir: given/ (5 file"},
+         "given/"},
+        {"a self-extracting program asking for a folder",
+         [&] { fs::create_directory(Path("typed")); },
+         true,
+         {"-d", "-y", "secret"},
+         "typed\n",
+         {folderAsked, "OutDir: typed/ (5 file"},
+         "typed/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(dir_.path())) fs::remove_all(entry.path());
+        c.prepare();
+        const std::string program = c.selfExtracting ? WriteSelfExtracting("bin/tree") : "";
+        const test::ProgramRun run = test::RunQkdec(c.args, Settings(c.input, program));
+        for (const std::string& text : c.shown) {
+            EXPECT_NE(run.output.find(text), std::string::npos) << text << "\nin:\n" << run.output;
+        }
+        EXPECT_EQ(run.exitCode, 0);
+        if (c.selfExtracting) {
+            ExpectTree(Path(c.treeIn));
+            EXPECT_FALSE(fs::exists(Path("bin/readme.txt"))) << "nothing beside the program";
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The sample archive of the repository
 // ---------------------------------------------------------------------------
+
+TEST_F(ProgramTest, ShippedSampleIsWhatTheGeneratorWrites) {
+    Bytes made;
+    std::string error;
+    ASSERT_EQ(test::WriteSampleArchive(made, &error), Status::kOk) << error;
+    EXPECT_TRUE(made == test::ReadFileBytes(QK_SAMPLES_DIR "/sample.qk1"))
+        << "samples/sample.qk1 is not what the writer makes of the sample tree now (" << made.size()
+        << " bytes); remake it from the source folder with\n"
+        << "  build/tests/programs/qkdec/MakeSample samples/sample.qk1";
+}
 
 TEST_F(ProgramTest, ShippedSampleHoldsTheGeneratorsTree) {
     fs::create_directory(Path("out"));

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "format/EntryTable.h"
 #include "platform/Text.h"
 
 namespace qk::test {
@@ -18,11 +19,18 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-// `line` repeated (with a line number) up to `size` bytes.
+// `line` (Shift-JIS) repeated, with a line number, up to `size` bytes, less
+// one where the cut would fall inside a double-byte character.
 std::vector<std::uint8_t> Lines(const std::string& line, std::size_t size) {
     std::string text;
     for (int n = 1; text.size() < size; ++n) text += std::to_string(n) + ": " + line + "\r\n";
-    text.resize(size);
+    std::size_t end = 0;
+    while (end < size) {
+        const std::size_t next = end + (IsLeadByte(static_cast<std::uint8_t>(text[end])) ? 2 : 1);
+        if (next > size) break;
+        end = next;
+    }
+    text.resize(end);
     return Bytes(text);
 }
 
@@ -53,6 +61,10 @@ std::vector<ArchiveEntry> SampleTree() {
          Bytes("#include <stdio.h>\n\nint main(void)\n{\n    puts(\"qkdec sample\");\n"
                "    return 0;\n}\n")},
     };
+}
+
+Status WriteSampleArchive(std::vector<std::uint8_t>& archive, std::string* error) {
+    return WriteArchive(SampleTree(), WriteOptions(), archive, error);
 }
 
 }  // namespace qk::test

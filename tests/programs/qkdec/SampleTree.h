@@ -13,4 +13,8 @@ namespace qk::test {
 // cut the entries into three batches: [1, 2, 3], [4], [5, 6].
 std::vector<ArchiveEntry> SampleTree();
 
+// The sample archive's bytes as MakeSample writes them: SampleTree() under
+// the writer's default options.
+Status WriteSampleArchive(std::vector<std::uint8_t>& archive, std::string* error);
+
 }  // namespace qk::test
