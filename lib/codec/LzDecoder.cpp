@@ -77,9 +77,10 @@ inline void CopyRun(std::uint8_t* out, std::uint32_t from, std::uint32_t to, std
 }  // namespace
 
 // One reference step at `pos` (context byte `c`) whose symbol `s` is below
-// 2 * slotCount: finds the source and length in the rings, copies, and offers
-// the step's positions to the rings. Returns the step's length, or 0 with
-// `result` set when the reference fails (nothing is written then).
+// 2 * slotCount: finds the source and length in the rings (moving the head
+// entry for a repeat reference) and copies; the caller offers the step's
+// positions to the rings. Returns the step's length, or 0 with `result` set
+// when the reference fails (nothing is written then).
 template <class Bits>
 inline std::uint32_t LzDecoder::Reference(Bits& bits, std::uint8_t* __restrict output,
                                           std::int32_t pos, std::uint8_t c, std::uint32_t s,
