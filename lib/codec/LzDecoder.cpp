@@ -163,7 +163,15 @@ int LzDecoder::Decode(std::int32_t target) {
             pos += 2;
             continue;
         }
-        const std::uint32_t s = decoder_.DecodeSymbol(bits);
+        // A single codeword of the table as read; a longer one, a pair that
+        // would pass `target`, or the end of the stream, the long way.
+        std::uint32_t s;
+        if (e.length != 0 && e.symbol < PrefixDecoder::kPairFlag) {
+            decoder_.ConsumeBits(bits, e.length);
+            s = e.symbol;
+        } else {
+            s = decoder_.DecodeSymbol(bits);
+        }
         const std::uint32_t literal = s - firstLiteral;  // wraps for references
         if (literal < 256) {
             output[pos] = static_cast<std::uint8_t>(literal);
