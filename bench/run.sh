@@ -12,8 +12,10 @@
 # Packing: every qk level against gzip -9, xz -9, zstd -19 and bzip2 -9. Times
 # are wall-clock medians of N runs (default 5; the slow packers run once), peak
 # memory is the child's maximum resident size (getrusage). The decoder's
-# instruction count on the 64 MiB case comes from callgrind. The table goes to
-# standard output and to FILE (default docs/benchmark.md).
+# instruction count on the 64 MiB case and on the tar comes from callgrind. The
+# table goes to standard output and to FILE (default docs/benchmark.md); a
+# picture of size against decoding speed on the tar, every tool and every qk
+# level, goes beside it as benchmark.svg (gnuplot).
 #
 # QK_BENCH_SOURCE names another folder in place of /usr/include (for a quick
 # trial of the script). Not run in CI: it takes several minutes. Installs what is missing with
@@ -34,7 +36,7 @@ while [ $# -gt 0 ]; do
 done
 
 need=()
-for pair in zstd:zstd xz:xz-utils bzip2:bzip2 gzip:gzip valgrind:valgrind cmake:cmake g++:g++ tar:tar; do
+for pair in zstd:zstd xz:xz-utils bzip2:bzip2 gzip:gzip valgrind:valgrind cmake:cmake g++:g++ tar:tar gnuplot:gnuplot-nox; do
     command -v "${pair%%:*}" >/dev/null 2>&1 || need+=("${pair##*:}")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -144,6 +146,21 @@ bench_file() {  # bench_file CASE FILE LEVELS
     r=$(run "$RUNS" -i "$WORK/$name.bz2" -o /dev/null -- bzip2 -d -c); row "$name decode" "bzip2 -d" $r "$(stat -c %s "$WORK/$name.bz2")"
     r=$(qk_test "$WORK/$name.$best.qk1"); row "$name decode" "qk t (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
     r=$(qk_test "$WORK/$name.1.qk1"); row "$name decode" "qk t (level 1)" $r "$(stat -c %s "$WORK/$name.1.qk1")"
+    # The other levels too, and more levels of gzip and zstd, for the picture
+    # (not in the table).
+    if [ "$name" = tar ]; then
+        local more
+        for more in "gzip -1:gz1:gzip -d -c" "zstd -3:zst3:zstd -d -c -q" "zstd -9:zst9:zstd -d -c -q"; do
+            local tool=${more%%:*} rest=${more#*:}
+            local ext=${rest%%:*} dec=${rest#*:}
+            r=$(run 1 -i "$file" -o "$WORK/$name.$ext" -- ${tool} -c); row "$name pack-more" "$tool" $r "$(stat -c %s "$WORK/$name.$ext")"
+            r=$(run "$RUNS" -i "$WORK/$name.$ext" -o /dev/null -- $dec); row "$name decode-more" "$tool (decode)" $r "$(stat -c %s "$WORK/$name.$ext")"
+        done
+    fi
+    for level in $levels; do
+        [ "$level" = "$best" ] || [ "$level" = 1 ] && continue
+        r=$(qk_test "$WORK/$name.$level.qk1"); row "$name decode-more" "qk t (level $level)" $r "$(stat -c %s "$WORK/$name.$level.qk1")"
+    done
 }
 
 # The tree cases: pack the folder, then extract it into tmpfs with qkdec -y
@@ -187,6 +204,43 @@ echo "== callgrind: decoder instructions on the 64 MiB case"
 cg() { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | sed -n 's/.*refs: *//p' | tr -d ','; }
 CG_QK=$(cg "$BENCH" test "$WORK/64MiB.9.qk1")
 CG_GZ=$(cg gzip -d -c "$WORK/64MiB.gz")
+TAR_BEST=${LEVELS##* }
+CG_QK_TAR=$(cg "$BENCH" test "$WORK/tar.$TAR_BEST.qk1")
+CG_QK_TAR1=$(cg "$BENCH" test "$WORK/tar.1.qk1")
+CG_GZ_TAR=$(cg gzip -d -c "$WORK/tar.gz")
+
+# ---- the picture ------------------------------------------------------------
+# Size against decoding speed on the tar: each packer's archive at the
+# position of its size (x) and the speed its decoder reached on it (y).
+SVG="$(dirname "$OUT")/benchmark.svg"
+awk -F'|' -v total="$TAR_BYTES" '
+    $1 == "tar pack" || $1 == "tar pack-more" { size[$2] = $4 }
+    $1 == "tar decode" || $1 == "tar decode-more" { sec[$2] = $3 }
+    END {
+        split("gzip -9|gzip -d|zstd -19|zstd -d|xz -9|xz -d|bzip2 -9|bzip2 -d", p, "|")
+        for (i = 1; i < 8; i += 2)
+            if ((p[i] in size) && (p[i + 1] in sec))
+                printf "%.4f %.1f \"%s\" 1\n", size[p[i]] / total * 100, total / sec[p[i + 1]] / 1e6, p[i]
+        for (t in size) if ((t " (decode)") in sec)
+            printf "%.4f %.1f \"%s\" 1\n", size[t] / total * 100, total / sec[t " (decode)"] / 1e6, t
+        for (t in size) if (t ~ /^qk a level /) {
+            l = substr(t, 12); d = "qk t (level " l ")"
+            if (d in sec) printf "%.4f %.1f \"qk %s\" 2\n", size[t] / total * 100, total / sec[d] / 1e6, l
+        }
+    }' "$ROWS" > "$WORK/points"
+gnuplot <<GNUPLOT || echo "(no picture: gnuplot failed)"
+set terminal svg size 800,520 dynamic font "sans,12"
+set output "$SVG"
+set title "tar of $SRC ($TAR_BYTES bytes): size against decoding speed"
+set xlabel "compressed size, % of the input (smaller is better)"
+set ylabel "decoding speed, MB/s of output (higher is better)"
+set logscale y
+set grid
+set key off
+set offsets graph 0.08, graph 0.08, graph 0.1, graph 0.1
+plot "$WORK/points" using 1:2:(\$4 == 2 ? 0x1f77b4 : 0xd62728) with points pt 7 ps 1.2 lc rgb variable, \
+     "" using 1:2:3 with labels offset char 0,1 font "sans,10"
+GNUPLOT
 
 # ---- the table --------------------------------------------------------------
 MACHINE="$(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores, $(free -g | awk '/^Mem:/ {print $2}') GiB, $(uname -sr)"
@@ -216,6 +270,7 @@ COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
         END {
             for (i = 1; i <= NR; i++) {
                 k = kase[i]
+                if (k ~ /-more/) continue
                 ts = (gsec[k] > 0) ? sprintf("%.2f", sec[i] / gsec[k]) : "-"
                 cs = (gcpu[k] > 0) ? sprintf("%.2f", cpu[i] / gcpu[k]) : "-"
                 ss = (gsize[k] > 0) ? sprintf("%.3f", size[i] / gsize[k]) : "-"
@@ -224,8 +279,11 @@ COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
             }
         }' "$ROWS"
     echo
-    echo "Decoder instructions (callgrind) on the 64 MiB case: qk1 level 9 $CG_QK, gzip -d $CG_GZ."
+    echo "Decoder instructions (callgrind) on the 64 MiB case: qk1 level 9 $CG_QK, gzip -d $CG_GZ;"
+    echo "on the tar: qk1 level $TAR_BEST $CG_QK_TAR, level 1 $CG_QK_TAR1, gzip -d $CG_GZ_TAR."
     echo "In decoding rows, bytes is the size of the archive decoded."
+    echo
+    echo "![Size against decoding speed on the tar, every tool and qk level](benchmark.svg)"
 } > "$WORK/table.md"
 mkdir -p "$(dirname "$OUT")"
 cp "$WORK/table.md" "$OUT"

@@ -112,6 +112,21 @@ std::vector<Seed> WriterSeeds() {
             seeds.push_back(seed);
         }
     }
+    // Text of a few letters: literals of a few bits, two of them decided by
+    // one table read of the decoder (its pair entries), at both ends of the
+    // levels.
+    for (int level : {1, 9}) {
+        Bytes letters(3000);
+        for (auto& b : letters) b = static_cast<std::uint8_t>('a' + rng() % 6);
+        qk::WriteOptions options;
+        options.level = level;
+        Seed seed;
+        seed.name = "writer_letters" + std::to_string(level);
+        std::string error;
+        if (qk::WriteArchive({{"letters", 0, letters}}, options, seed.archive, &error) ==
+            qk::Status::kOk)
+            seeds.push_back(seed);
+    }
     return seeds;
 }
 

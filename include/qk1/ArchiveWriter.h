@@ -51,12 +51,13 @@ struct EntrySource {
 struct WriteOptions {
     // 1 (fastest) to 9 (smallest). Low levels take the best reference at each
     // step; middle ones look a literal ahead and rank choices by the code
-    // lengths of a sample parse; 8 and 9 parse twice over the whole input and,
-    // with chooseModes, pick the model size and insertion mode per archive.
+    // lengths of a sample parse; 8 and 9 choose every step by the price of
+    // all that follows it (9 in two rounds, much slower) and, from 7 on with
+    // chooseModes, pick the model size and insertion mode per archive.
     int level = 6;
     bool largeModel = false;   // 512 candidates per context and a 1280-symbol alphabet
     bool insertInner = false;  // offer positions inside copied runs to the rings
-    // At levels 8 and 9: try both model sizes and both insertion modes on a
+    // At levels 7 to 9: try both model sizes and both insertion modes on a
     // sample and use the smallest (largeModel and insertInner are then ignored).
     bool chooseModes = true;
     // Threads that parse batches (and, when choosing modes, the modes) side by

@@ -14,18 +14,29 @@ void LzDecoder::Reset(std::uint8_t* output, std::int32_t size) {
     output_ = output;
     outputSize_ = size;
     outputPos_ = 0;
-    insertPos_ = 0;
 }
 
 namespace {
 
 // Copies a run that may overlap its own source (source behind destination):
 // the bytes repeat with the period of the distance, as a byte-wise forward
-// copy would produce them. Nothing past the run's end is written.
-inline void CopyRun(std::uint8_t* out, std::uint32_t from, std::uint32_t to, std::uint32_t n) {
+// copy would produce them. Within the block (`size` bytes) the copy may write
+// past the run's end: those bytes belong to steps not yet decoded, which write
+// them again. Nothing past the block's end is written.
+inline void CopyRun(std::uint8_t* out, std::uint32_t from, std::uint32_t to, std::uint32_t n,
+                    std::uint32_t size) {
     const std::uint32_t distance = to - from;
     std::uint8_t* dst = out + to;
     const std::uint8_t* src = out + from;
+    // Most runs: two 16-byte moves, the second loaded after the first is
+    // stored. Each move's source ends at or before its destination starts
+    // (distance >= 16), so it reads only bytes already final, also when the
+    // run overlaps its source; 32 bytes from `to` lie inside the block.
+    if (n <= 32 && distance >= 16 && size - to >= 32) {
+        std::memcpy(dst, src, 16);
+        std::memcpy(dst + 16, src + 16, 16);
+        return;
+    }
     if (n <= 32 && distance >= 8) {
         if (n >= 8) {
             // Whole words, the last one ending exactly at the run's end. Each
@@ -65,65 +76,126 @@ inline void CopyRun(std::uint8_t* out, std::uint32_t from, std::uint32_t to, std
 
 }  // namespace
 
+// One reference step at `pos` (context byte `c`) whose symbol `s` is below
+// 2 * slotCount: finds the source and length in the rings (moving the head
+// entry for a repeat reference) and copies; the caller offers the step's
+// positions to the rings. Returns the step's length, or 0 with `result` set
+// when the reference fails (nothing is written then).
+template <class Bits>
+inline std::uint32_t LzDecoder::Reference(Bits& bits, std::uint8_t* __restrict output,
+                                          std::int32_t pos, std::uint8_t c, std::uint32_t s,
+                                          int& result) {
+    const std::uint32_t slotCount = rings_.slotCount;
+    std::uint32_t slot;
+    std::uint64_t length;
+    if (s < slotCount) {
+        slot = rings_.Slot(c, s);
+        length = static_cast<std::uint64_t>(decoder_.DecodeLength(bits)) + 2;
+    } else {
+        slot = rings_.Slot(c, s - slotCount);
+        length = rings_.Occupied(c, slot) ? rings_.entries[slot].length : 0;
+    }
+    const bool occupied = rings_.Occupied(c, slot);
+    const std::uint32_t source = occupied ? rings_.entries[slot].position : 0;
+    if (s >= slotCount) rings_.MoveHeadInto(c, slot);
+
+    if (length > static_cast<std::uint64_t>(outputSize_ - pos)) {
+        result = kOverrun;
+        return 0;
+    }
+    if (!occupied || source >= static_cast<std::uint32_t>(outputSize_)) {
+        result = kBadReference;
+        return 0;
+    }
+    CopyRun(output, source, static_cast<std::uint32_t>(pos), static_cast<std::uint32_t>(length),
+            static_cast<std::uint32_t>(outputSize_));
+    return static_cast<std::uint32_t>(length);
+}
+
+// The loop keeps the stream's bit state (a PrefixDecoder::Cursor), the output
+// position and the byte before it (the context of the next step) in locals.
+// After every step but the block's first, the next position to enter a ring
+// is the one just produced, so the cursor of context bytes the rings keep is
+// always outputPos - 1 and needs no variable of its own.
+//
+// Literals take the short path: one table read, which for a pair entry
+// decides two of them, the byte stores and one ring entry each. A pair is
+// taken only when both bytes lie below `target` (two steps, never split
+// across calls differently from two single ones).
 int LzDecoder::Decode(std::int32_t target) {
     const std::uint32_t slotCount = rings_.slotCount;
+    const std::uint32_t firstLiteral = 2 * slotCount;
     if (target > outputSize_) target = outputSize_;
 
-    // The block's state in locals for the loop; the output pointer is not
-    // aliased by anything else the loop touches, which keeps the decoder's
-    // bit state in registers across the byte stores.
     std::uint8_t* __restrict output = output_;
-    std::int32_t outputPos = outputPos_;
-    std::int32_t insertPos = insertPos_;
+    std::int32_t pos = outputPos_;
     int result = kDone;
+    PrefixDecoder::Cursor bits = decoder_.Take();
 
-    while (outputPos < target) {
-        const std::uint32_t s = decoder_.DecodeSymbol();
-        const std::uint32_t literal = s - 2 * slotCount;  // wraps for references
-        std::uint64_t length;
+    if (pos == 0 && pos < target) {
+        // The block's first step: no context byte, every ring empty, and
+        // position 0 enters no ring.
+        const std::uint32_t s = decoder_.DecodeSymbol(bits);
+        if (s - firstLiteral < 256) {
+            output[0] = static_cast<std::uint8_t>(s - firstLiteral);
+            pos = 1;
+        } else if (s < slotCount) {
+            // Every reference fails here, a candidate reference whose length
+            // runs past the block as an overrun.
+            const std::uint64_t length = std::uint64_t{decoder_.DecodeLength(bits)} + 2;
+            result = length > static_cast<std::uint64_t>(outputSize_) ? kOverrun : kBadReference;
+        } else {
+            result = kBadReference;
+        }
+    }
+    std::uint8_t prev = pos > 0 ? output[pos - 1] : 0;
+
+    while (result == kDone && pos < target) {
+        const PrefixDecoder::SymbolEntry e = decoder_.Entry(bits);
+        if (e.symbol >= PrefixDecoder::kPairFlag && e.length != 0 && pos + 1 < target) {
+            decoder_.ConsumeBits(bits, e.length);
+            const std::uint8_t first = static_cast<std::uint8_t>(e.symbol);
+            output[pos] = first;
+            output[pos + 1] = e.second;
+            rings_.Insert(prev, static_cast<std::uint32_t>(pos), 1);
+            rings_.Insert(first, static_cast<std::uint32_t>(pos + 1), 1);
+            prev = e.second;
+            pos += 2;
+            continue;
+        }
+        // A single codeword of the table as read; a longer one, a pair that
+        // would pass `target`, or the end of the stream, the long way.
+        std::uint32_t s;
+        if (e.length != 0 && e.symbol < PrefixDecoder::kPairFlag) {
+            decoder_.ConsumeBits(bits, e.length);
+            s = e.symbol;
+        } else {
+            s = decoder_.DecodeSymbol(bits);
+        }
+        const std::uint32_t literal = s - firstLiteral;  // wraps for references
         if (literal < 256) {
-            output[outputPos] = static_cast<std::uint8_t>(literal);
-            length = 1;
-        } else if (s >= 2 * slotCount) {
+            output[pos] = static_cast<std::uint8_t>(literal);
+            rings_.Insert(prev, static_cast<std::uint32_t>(pos), 1);
+            prev = static_cast<std::uint8_t>(literal);
+            ++pos;
+            continue;
+        }
+        if (s >= firstLiteral) {
             // Above every symbol: the decoder has run far past the end of the
             // data, and the block cannot be finished from what the archive holds.
             result = kBadReference;
             break;
-        } else {
-            // At position 0 there is no context byte yet and every ring is
-            // empty; the context value does not matter.
-            const std::uint8_t c = outputPos > 0 ? output[insertPos] : 0;
-            std::uint32_t slot;
-            if (s < slotCount) {
-                slot = rings_.Slot(c, s);
-                length = static_cast<std::uint64_t>(decoder_.DecodeLength()) + 2;
-            } else {
-                slot = rings_.Slot(c, s - slotCount);
-                length = rings_.Occupied(c, slot) ? rings_.entries[slot].length : 0;
-            }
-            const bool occupied = rings_.Occupied(c, slot);
-            const std::uint32_t source = occupied ? rings_.entries[slot].position : 0;
-            if (s >= slotCount) rings_.MoveHeadInto(c, slot);
-
-            if (length > static_cast<std::uint64_t>(outputSize_ - outputPos)) {
-                result = kOverrun;
-                break;
-            }
-            if (!occupied || source >= static_cast<std::uint32_t>(outputSize_)) {
-                result = kBadReference;
-                break;
-            }
-            CopyRun(output, source, static_cast<std::uint32_t>(outputPos),
-                    static_cast<std::uint32_t>(length));
         }
-        outputPos += static_cast<std::int32_t>(length);
-
-        rings_.EnterStep(output, insertPos, outputPos, static_cast<std::uint32_t>(length),
-                         insertInner_);
+        const std::uint32_t length = Reference(bits, output, pos, prev, s, result);
+        if (length == 0) break;
+        std::int32_t insertPos = pos - 1;
+        pos += static_cast<std::int32_t>(length);
+        rings_.EnterStep(output, insertPos, pos, length, insertInner_);
+        prev = output[pos - 1];
     }
+    decoder_.Put(bits);
     // A failing step leaves the position where the step began.
-    outputPos_ = outputPos;
-    insertPos_ = insertPos;
+    outputPos_ = pos;
     if (result != kDone) return result;
     return decoder_.failed() ? kBadReference : kDone;
 }

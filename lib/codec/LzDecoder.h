@@ -34,7 +34,9 @@ class LzDecoder {
     // Decodes until at least `target` bytes of the block exist (a step is never
     // split, so up to the block's end). Returns kDone, kOverrun when a copy would
     // run past the block, or kBadReference for a reference to an empty slot or a
-    // failed codeword.
+    // failed codeword. Bytes of the block beyond outputPos() may be written
+    // too (a copy moves whole words); the steps that produce them write them
+    // again. Nothing beyond the block is written.
     int Decode(std::int32_t target);
 
     std::int32_t outputPos() const { return outputPos_; }
@@ -46,13 +48,16 @@ class LzDecoder {
     std::int64_t unusedInputBits() const { return decoder_.unusedBits(); }
 
   private:
+    template <class Bits>
+    std::uint32_t Reference(Bits& bits, std::uint8_t* __restrict output, std::int32_t pos,
+                            std::uint8_t c, std::uint32_t s, int& result);
+
     PrefixDecoder decoder_;
     ContextRings rings_;
     bool insertInner_;
     std::uint8_t* output_ = nullptr;
     std::int32_t outputSize_ = 0;
     std::int32_t outputPos_ = 0;
-    std::int32_t insertPos_ = 0;
 };
 
 }  // namespace qk

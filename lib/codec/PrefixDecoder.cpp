@@ -99,6 +99,7 @@ void PrefixDecoder::LoadCodeTables() {
     BuildCode(symbolModel_);
     BuildCode(lengthModel_);
     BuildSymbolTables();
+    BuildPairs();
     BuildLengthTable();
     // A stream too short for its own code block may have ended already.
     if (StreamEnded(inCount_, inPos_)) SendAllToSearch(symbolTable_);
@@ -141,9 +142,9 @@ void PrefixDecoder::BuildSymbolTables() {
         const std::uint16_t start = firstIndex_[p >> kExtra];
         const SortedCode& s = sorted[start];
         if (s.length < kFirstIndexBits) {
-            symbolTable_[p] = {s.symbol, static_cast<std::uint8_t>(s.length)};
+            symbolTable_[p] = {s.symbol, static_cast<std::uint8_t>(s.length), 0};
         } else {
-            symbolTable_[p] = {start, 0};
+            symbolTable_[p] = {start, 0, 0};
         }
     }
     for (int i = 0; i < n; ++i) {
@@ -151,7 +152,48 @@ void PrefixDecoder::BuildSymbolTables() {
         if (length < kFirstIndexBits || length > kSymbolTableBits) continue;
         const std::uint32_t first = sorted[i].code >> (32 - kSymbolTableBits);
         for (std::uint32_t p = first; p < first + (1u << (kSymbolTableBits - length)); ++p)
-            symbolTable_[p] = {sorted[i].symbol, static_cast<std::uint8_t>(length)};
+            symbolTable_[p] = {sorted[i].symbol, static_cast<std::uint8_t>(length), 0};
+    }
+}
+
+// Pair entries: where a window prefix decides a literal of l1 bits, and the
+// bits after it within the same 14 decide another literal by themselves (its
+// codeword of l2 <= 14 - l1 bits lies wholly inside them), one read decides
+// both. The second codeword is looked up as a window of its own would be:
+// prefix p shifted left by l1, the unknown bits below zero. The code is
+// prefix-free, so an entry of l2 bits is the same for every value of the
+// bits below its codeword; the lookup with those bits all ones must agree,
+// which the construction checks rather than assumes.
+void PrefixDecoder::BuildPairs() {
+    const unsigned firstLiteral = static_cast<unsigned>(symbolModel_.count) - 256;
+    constexpr unsigned kMask = (1u << kSymbolTableBits) - 1;
+    struct Single {
+        unsigned symbol, length;
+    };
+    // A pair entry still names its first codeword, so the order in which
+    // entries become pairs does not matter.
+    auto single = [this](unsigned p) -> Single {
+        const SymbolEntry& e = symbolTable_[p];
+        if (e.symbol >= kPairFlag)
+            return {static_cast<unsigned>(symbolModel_.count) - 256 + (e.symbol & 0xFFu),
+                    (e.symbol >> 8) & 15u};
+        return {e.symbol, e.length};
+    };
+    for (unsigned p = 0; p <= kMask; ++p) {
+        const Single first = single(p);
+        if (first.length == 0 || first.length >= kSymbolTableBits || first.symbol < firstLiteral)
+            continue;
+        const unsigned q = (p << first.length) & kMask;
+        const Single second = single(q);
+        const Single high = single(q | ((1u << first.length) - 1));
+        if (second.length == 0 || second.symbol < firstLiteral ||
+            first.length + second.length > kSymbolTableBits || high.symbol != second.symbol ||
+            high.length != second.length)
+            continue;
+        symbolTable_[p] = {static_cast<std::uint16_t>(kPairFlag | (first.length << 8) |
+                                                      (first.symbol - firstLiteral)),
+                           static_cast<std::uint8_t>(first.length + second.length),
+                           static_cast<std::uint8_t>(second.symbol - firstLiteral)};
     }
 }
 

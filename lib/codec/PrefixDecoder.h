@@ -11,15 +11,20 @@
 // with one 8-byte read from the input buffer (byte by byte only near the end
 // of a 512-byte chunk), so a refill happens about once per four bytes consumed. Every
 // codeword of up to kSymbolTableBits (14) bits is decided by one table read; longer
-// ones walk a short run of the code-sorted table.
+// ones walk a short run of the code-sorted table. Where a literal's codeword
+// and the next literal's fit in those 14 bits together, the same read decides
+// both (a pair entry). A hot loop takes the bit state out into a Cursor held in
+// registers (Take), decodes through it, and puts it back (Put); the refill at
+// the end of a chunk and the filler past the end of the data stay here, in
+// Refill and NextByte, for both forms.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <memory>
 
-#include "format/CodeModel.h"
 #include "codec/InputStream.h"
+#include "format/CodeModel.h"
 
 namespace qk {
 
@@ -47,42 +52,107 @@ class PrefixDecoder {
 
     bool valid() const { return valid_; }
 
-    // The next 32 bits of the stream not yet consumed, the first in bit 31.
-    std::uint32_t window() const { return window_; }
+    // The bit state of a hot loop, kept in registers between Take() and Put().
+    // While a Cursor is out, only the Cursor forms below may touch the stream.
+    struct Cursor {
+        std::uint64_t ahead;  // as ahead_
+        unsigned aheadBits;   // as aheadBits_
+        int inPos;            // as inPos_
+        int wordEnd;          // inCount_ - 8: a whole word may be read while inPos <= wordEnd
+    };
+    Cursor Take() const { return {ahead_, aheadBits_, inPos_, int{inCount_} - 8}; }
+    void Put(const Cursor& c) {
+        ahead_ = c.ahead;
+        aheadBits_ = c.aheadBits;
+        inPos_ = static_cast<std::uint16_t>(c.inPos);
+        window_ = static_cast<std::uint32_t>(ahead_ >> 32);
+    }
+    static std::uint32_t Window(const Cursor& c) {
+        return static_cast<std::uint32_t>(c.ahead >> 32);
+    }
 
-    // Moves the window on by k bits, 0 <= k <= 32.
-    void ConsumeBits(unsigned k) {
-        ahead_ <<= k;
-        aheadBits_ -= k;
-        if (aheadBits_ < 32) {
-            if (inCount_ >= inPos_ + 8) {
-                RefillWord();
+    // Moves the window on by k bits, 0 <= k <= 32. After it at least 32 bits
+    // are real again: a refill tops the look-ahead up to 57 or more.
+    void ConsumeBits(Cursor& c, unsigned k) {
+        c.ahead <<= k;
+        c.aheadBits -= k;
+        if (c.aheadBits < 32) {
+            if (c.inPos <= c.wordEnd) {
+                RefillWord(c);
             } else {
-                Refill();
+                c = RefillFrom(c);
             }
         }
-        window_ = static_cast<std::uint32_t>(ahead_ >> 32);
+    }
+
+    // One entry of the symbol table, for a loop that decodes through it:
+    // length 0 sends the window to SearchSymbol. An entry with symbol >=
+    // kPairFlag decides two literals: the first is 2 * slots + (symbol & 0xFF)
+    // with a codeword of (symbol >> 8) & 15 bits, the second 2 * slots +
+    // `second`; `length` is then both codewords together.
+    struct SymbolEntry {
+        std::uint16_t symbol;
+        std::uint8_t length;
+        std::uint8_t second;
+    };
+    static constexpr std::uint16_t kPairFlag = 0x8000;
+    const SymbolEntry& Entry(const Cursor& c) const {
+        return symbolTable_[Window(c) >> (32 - kSymbolTableBits)];
     }
 
     // Next main-alphabet symbol; 0 with failed() set when no codeword matches.
-    std::uint16_t DecodeSymbol() {
-        const SymbolEntry& e = symbolTable_[window_ >> (32 - kSymbolTableBits)];
+    std::uint16_t DecodeSymbol(Cursor& c) {
+        const SymbolEntry& e = Entry(c);
         if (e.length != 0) {
-            ConsumeBits(e.length);
+            if (e.symbol >= kPairFlag) {
+                ConsumeBits(c, (e.symbol >> 8) & 15);
+                return static_cast<std::uint16_t>(symbolModel_.count - 256 + (e.symbol & 0xFF));
+            }
+            ConsumeBits(c, e.length);
             return e.symbol;
         }
-        return SearchSymbol(e.symbol);
+        Put(c);
+        const std::uint16_t s = SearchSymbol(e.symbol);
+        c = Take();
+        return s;
     }
 
     // Next reference length less 2: a length symbol 0..126, or the value that
     // follows the escape symbol 127 (5-bit size field n-1, then n bits).
-    std::uint32_t DecodeLength() {
-        const LengthEntry e = lengthTable_[window_ >> (32 - kLengthTableBits)];
+    std::uint32_t DecodeLength(Cursor& c) {
+        const LengthEntry e = lengthTable_[Window(c) >> (32 - kLengthTableBits)];
         if (e.length != 0) {
-            ConsumeBits(e.length);
-            return e.symbol != kLengthSymbols - 1 ? e.symbol : ReadEscapedLength();
+            ConsumeBits(c, e.length);
+            if (e.symbol != kLengthSymbols - 1) return e.symbol;
+            Put(c);
+            const std::uint32_t value = ReadEscapedLength();
+            c = Take();
+            return value;
         }
-        return DecodeLongLength();
+        Put(c);
+        const std::uint32_t value = DecodeLongLength();
+        c = Take();
+        return value;
+    }
+
+    // The same steps on the decoder's own state.
+    std::uint32_t window() const { return window_; }
+    void ConsumeBits(unsigned k) {
+        Cursor c = Take();
+        ConsumeBits(c, k);
+        Put(c);
+    }
+    std::uint16_t DecodeSymbol() {
+        Cursor c = Take();
+        const std::uint16_t s = DecodeSymbol(c);
+        Put(c);
+        return s;
+    }
+    std::uint32_t DecodeLength() {
+        Cursor c = Take();
+        const std::uint32_t v = DecodeLength(c);
+        Put(c);
+        return v;
     }
 
     bool failed() const { return failed_ != 0; }
@@ -107,13 +177,6 @@ class PrefixDecoder {
     const std::uint16_t* firstIndex() const { return firstIndex_; }
 
   private:
-    // Per 14-bit window prefix: a codeword of up to 14 bits decided by the
-    // prefix alone (length != 0), or the position in sortedCodes_ at which the
-    // search for a longer codeword starts (length == 0, position in `symbol`).
-    struct SymbolEntry {
-        std::uint16_t symbol;
-        std::uint8_t length;
-    };
     // Per 12-bit prefix: the length symbol whose codeword fits in 12 bits,
     // with that codeword's length; length 0 for prefixes of longer codewords,
     // which DecodeLongLength handles.
@@ -128,20 +191,29 @@ class PrefixDecoder {
     // input buffer, which holds at least eight more bytes. The read's last
     // partial byte also lands below the counted bits; the next refill puts the
     // same bits of the same byte there again, so they do no harm.
-    void RefillWord() {
-        const std::uint8_t* p = inBuf_ + inPos_;
+    void RefillWord(Cursor& c) const {
+        const std::uint8_t* p = inBuf_ + c.inPos;
         const std::uint64_t word = (std::uint64_t{p[0]} << 56) | (std::uint64_t{p[1]} << 48) |
                                    (std::uint64_t{p[2]} << 40) | (std::uint64_t{p[3]} << 32) |
                                    (std::uint64_t{p[4]} << 24) | (std::uint64_t{p[5]} << 16) |
                                    (std::uint64_t{p[6]} << 8) | std::uint64_t{p[7]};
-        ahead_ |= word >> aheadBits_;
-        const unsigned bytes = (63 - aheadBits_) >> 3;
-        inPos_ = static_cast<std::uint16_t>(inPos_ + bytes);
-        aheadBits_ += bytes * 8;
+        c.ahead |= word >> c.aheadBits;
+        const unsigned bytes = (63 - c.aheadBits) >> 3;
+        c.inPos += static_cast<int>(bytes);
+        c.aheadBits += bytes * 8;
+    }
+    // The slow paths work on the decoder's own state: the cursor is put back
+    // before them and taken out again after them, by value, so that a loop's
+    // cursor never has to leave its registers.
+    Cursor RefillFrom(Cursor c) {
+        Put(c);
+        Refill();
+        return Take();
     }
     void LoadCodeTables();
     void BuildSymbolTables();
     void BuildLengthTable();
+    void BuildPairs();
     std::uint16_t SearchSymbol(std::uint16_t start);
     std::uint32_t DecodeLongLength();
     std::uint32_t ReadEscapedLength();

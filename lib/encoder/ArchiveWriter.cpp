@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string_view>
@@ -22,6 +24,7 @@
 #include "format/ByteOrder.h"
 #include "format/EntryTable.h"
 #include "format/CodeModel.h"
+#include "platform/Memory.h"
 
 namespace qk {
 
@@ -37,12 +40,33 @@ Status Fail(std::string* error, Status status, const std::string& reason) {
     return status;
 }
 
-// The decoder's view of the compressed bytes during verification.
-class BufferStream : public InputStream {
+// The decoder's view of the compressed bytes during verification: the bytes
+// the emitter has written so far, waited for until it says it is done. The
+// buffer is reserved in full before the emitter starts, so its address holds.
+class EmittedStream : public InputStream {
   public:
-    BufferStream(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    explicit EmittedStream(const std::uint8_t* data) : data_(data) {}
+
+    // Called by the emitter: `size` bytes are final; `done`: no more follow.
+    void Publish(std::size_t size, bool done) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            available_ = size;
+            done_ = done;
+        }
+        changed_.notify_one();
+    }
+
     int Read(std::uint8_t* buffer, int count) override {
-        const std::size_t n = std::min(size_ - pos_, static_cast<std::size_t>(count));
+        std::size_t available;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] {
+                return done_ || available_ - pos_ >= static_cast<std::size_t>(count);
+            });
+            available = available_;
+        }
+        const std::size_t n = std::min(available - pos_, static_cast<std::size_t>(count));
         std::memcpy(buffer, data_ + pos_, n);
         pos_ += n;
         return static_cast<int>(n);
@@ -50,8 +74,11 @@ class BufferStream : public InputStream {
 
   private:
     const std::uint8_t* data_;
-    std::size_t size_;
     std::size_t pos_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t available_ = 0;
+    bool done_ = false;
 };
 
 // A 64-bit digest of a block's bytes. The self-check compares each decoded
@@ -82,18 +109,16 @@ struct Block {
     std::uint64_t digest = 0;
 };
 
-// Decodes `compressed` block by block and compares each with its input's digest.
-bool DecodesBack(const std::uint8_t* compressed, std::size_t size, const WriteOptions& options,
+// Decodes the stream block by block and compares each with its input's digest.
+bool DecodesBack(InputStream& stream, const WriteOptions& options,
                  const std::vector<Block>& blocks) {
-    BufferStream stream(compressed, size);
     std::unique_ptr<LzDecoder> decoder(
         new (std::nothrow) LzDecoder(&stream, options.insertInner, options.largeModel));
     if (!decoder || !decoder->valid()) return false;
     std::int32_t largest = 0;
     for (const Block& b : blocks) largest = std::max(largest, b.size);
-    std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow)
-                                               std::uint8_t[largest > 0 ? largest : 1]);
-    if (!buffer) return false;
+    platform::LargeBlock buffer(static_cast<std::size_t>(largest > 0 ? largest : 1));
+    if (!buffer.valid()) return false;
     for (const Block& b : blocks) {
         decoder->Reset(buffer.get(), b.size);
         if (decoder->Decode(b.size) != LzDecoder::kDone) return false;
@@ -163,6 +188,9 @@ std::uint64_t CodedBits(const TokenCounts& counts) {
 struct LevelPlan {
     ParserSettings settings;
     int pricePasses;  // 0: default prices; 1: from a sample; n >= 2: n - 1 full parses
+    // Optimal parses of a sample that refine the prices before the last parse
+    // (levels with settings.optimal).
+    int refinePasses;
     bool chooseModes;
 };
 
@@ -177,14 +205,16 @@ LevelPlan PlanFor(const WriteOptions& options) {
         bool oneByte;
         std::uint32_t minMatch;
         int pricePasses;
+        bool optimal;
+        int refinePasses;
         bool chooseModes;
     } kLevels[9] = {
-        // depth, lazy, nice, oneByte, minMatch, pricePasses, chooseModes
-        {64, 0, 64, false, 3, 1, false}, {0, 0, 128, false, 3, 1, false},
-        {0, 0, 128, false, 2, 1, false}, {0, 1, 128, false, 2, 1, false},
-        {0, 1, 256, false, 2, 1, false}, {0, 1, 512, true, 2, 1, false},
-        {0, 1, 512, true, 2, 1, true},   {0, 1, 1024, true, 2, 2, true},
-        {0, 1, 4096, true, 2, 3, true},
+        // depth, lazy, nice, oneByte, minMatch, pricePasses, optimal, refinePasses, chooseModes
+        {64, 0, 64, false, 3, 0, false, 0, false}, {0, 0, 128, false, 3, 1, false, 0, false},
+        {0, 0, 128, false, 2, 1, false, 0, false}, {0, 1, 128, false, 2, 1, false, 0, false},
+        {0, 1, 256, false, 2, 1, false, 0, false}, {0, 1, 512, true, 2, 1, false, 0, false},
+        {0, 1, 512, true, 2, 1, false, 0, true},   {0, 0, 256, true, 2, 1, true, 1, true},
+        {0, 0, 1024, true, 2, 1, true, 2, true},
     };
     const auto& l = kLevels[level - 1];
     s.searchDepth = l.depth;
@@ -193,6 +223,9 @@ LevelPlan PlanFor(const WriteOptions& options) {
     s.oneByteRepeats = l.oneByte;
     s.minMatch = l.minMatch;
     plan.pricePasses = l.pricePasses;
+    plan.refinePasses = l.optimal ? l.refinePasses : 0;
+    s.optimal = l.optimal;
+    s.optimalRounds = level == 9 ? 2 : 1;
     plan.chooseModes = l.chooseModes && options.chooseModes;
     if (options.searchDepth > 0) s.searchDepth = static_cast<std::uint32_t>(options.searchDepth);
     return plan;
@@ -401,8 +434,43 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
     header.tableSize = static_cast<std::int32_t>(table.size());
     header.entryCount = static_cast<std::int32_t>(entryCount);
 
+    // The archive's exact size is known from the counts, so the buffer is
+    // reserved once and the verification decodes beside the emitter, a chunk
+    // behind it.
+    std::uint64_t codedBits = counts.escapeBits + 5 * (symbolLengths.size() + kLengthSymbols);
+    for (std::size_t i = 0; i < counts.symbols.size(); ++i)
+        codedBits += counts.symbols[i] * symbolBits[i];
+    for (std::size_t i = 0; i < counts.lengths.size(); ++i)
+        codedBits += counts.lengths[i] * lengthBits[i];
+    const std::size_t archiveSize = kHeaderSize + static_cast<std::size_t>((codedBits + 7) / 8);
+    out.clear();
+    out.reserve(archiveSize);
     out.assign(kHeaderSize, 0);
     FormatHeader(header, out.data());
+    const std::uint8_t* const emittedStart = out.data() + kHeaderSize;
+    EmittedStream emitted(emittedStart);
+    bool decodedBack = false;
+    std::thread verifier;
+    if (options.verify) {
+        try {
+            verifier = std::thread([&] { decodedBack = DecodesBack(emitted, options, blocks); });
+        } catch (const std::system_error&) {
+        }
+    }
+    // Every way out of here, early or not, lets the verifier finish.
+    struct Join {
+        EmittedStream& emitted;
+        std::vector<std::uint8_t>& out;
+        std::thread& verifier;
+        ~Join() {
+            if (verifier.joinable()) {
+                emitted.Publish(out.size() - kHeaderSize, true);
+                verifier.join();
+            }
+        }
+    } join{emitted, out, verifier};
+    constexpr std::size_t kPublishEvery = std::size_t{1} << 16;
+    std::size_t published = 0;
     BitPacker bits(out);
     for (std::uint8_t l : symbolLengths) bits.Put(l, 5);
     for (std::uint8_t l : lengthLengths) bits.Put(l, 5);
@@ -420,17 +488,40 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
                 bits.Put(t.lengthValue, n);
             }
         }
+        if (verifier.joinable() && out.size() - published >= kPublishEvery) {
+            published = out.size();
+            emitted.Publish(published - kHeaderSize, false);
+        }
     });
+    const auto finishVerifier = [&] {
+        if (!verifier.joinable()) return;
+        emitted.Publish(out.size() - kHeaderSize, true);
+        verifier.join();
+    };
     if (produced != Status::kOk) {
+        finishVerifier();
         out.clear();
         return produced;
     }
     bits.Flush();
-
-    if (options.verify &&
-        !DecodesBack(out.data() + kHeaderSize, out.size() - kHeaderSize, options, blocks)) {
+    if (out.size() != archiveSize || out.data() + kHeaderSize != emittedStart) {
+        finishVerifier();
         out.clear();
-        return Fail(error, Status::kVerifyFailed, "internal error: the archive does not decode back to its input");
+        return Fail(error, Status::kVerifyFailed,
+                    "internal error: the archive's size was misjudged");
+    }
+    if (verifier.joinable()) {
+        finishVerifier();
+    } else if (options.verify) {
+        EmittedStream whole(out.data() + kHeaderSize);
+        whole.Publish(out.size() - kHeaderSize, true);
+        decodedBack = DecodesBack(whole, options, blocks);
+    }
+
+    if (options.verify && !decodedBack) {
+        out.clear();
+        return Fail(error, Status::kVerifyFailed,
+                    "internal error: the archive does not decode back to its input");
     }
     if (options.usePassword) {
         for (std::size_t i = kHeaderSize; i < out.size(); ++i)
@@ -503,6 +594,9 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
             ParserSettings s = settings;
             s.largeModel = form & 1;
             s.insertInner = form & 2;
+            // The forms are compared under the quicker lazy parse.
+            s.optimal = false;
+            s.lazySteps = 1;
             std::vector<std::vector<Token>> t;
             ok[form] = ParseBlocks(sample, s, PriceTable::Default(s.largeModel), 1, t);
             if (ok[form]) bits[form] = CodedBits(CountTokens(t, s.largeModel));
@@ -527,10 +621,17 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
         prices = PriceTable::FromCodeLengths(settings.largeModel, codes.symbolLengths,
                                              codes.lengthLengths, counts.symbols);
     };
+    // The optimal parse starts from the prices of a quick parse of the
+    // sample, then parses the sample again with the prices its own last
+    // parse gave.
     if (plan.pricePasses == 1) {
-        if (!ParseBlocks(sample, settings, prices, threads, tokens))
-            return Fail(error, Status::kNoMemory, "not enough memory");
-        pricesFrom(CountTokens(tokens, settings.largeModel));
+        for (int pass = 0; pass <= plan.refinePasses; ++pass) {
+            ParserSettings passSettings = settings;
+            passSettings.optimal = settings.optimal && pass > 0;
+            if (!ParseBlocks(sample, passSettings, prices, threads, tokens))
+                return Fail(error, Status::kNoMemory, "not enough memory");
+            pricesFrom(CountTokens(tokens, settings.largeModel));
+        }
     }
     for (int pass = 0; pass + 1 < plan.pricePasses; ++pass) {
         TokenCounts counts;

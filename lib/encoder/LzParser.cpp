@@ -5,46 +5,9 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define QK_SSE2 1
-#endif
+#include "encoder/RingSearch.h"
 
 namespace qk {
-
-namespace {
-
-std::uint64_t Load64(const std::uint8_t* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-    return v;
-}
-
-// Bit i set when slot `first + i` of `keys` agrees with `want` under `mask`,
-// for the 16 slots from `first`.
-inline std::uint32_t MatchMask16(const std::uint32_t* keys, std::uint32_t want,
-                                 std::uint32_t mask) {
-#ifdef QK_SSE2
-    const __m128i m = _mm_set1_epi32(static_cast<int>(mask));
-    const __m128i w = _mm_set1_epi32(static_cast<int>(want & mask));
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i v =
-            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(keys + 4 * i)), m);
-        bits |= static_cast<std::uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, w))))
-                << (4 * i);
-    }
-    return bits;
-#else
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 16; ++i)
-        bits |= static_cast<std::uint32_t>(((keys[i] ^ want) & mask) == 0) << i;
-    return bits;
-#endif
-}
-
-}  // namespace
 
 PriceTable PriceTable::Default(bool largeModel) {
     PriceTable p{};
@@ -93,8 +56,10 @@ LzParser::LzParser(const ParserSettings& settings)
     : settings_(settings),
       rings_(settings.largeModel),
       keys_(new (std::nothrow) std::uint32_t[256 * rings_.slotCount + 16]()),
+      shortKeys_(new (std::nothrow) std::uint16_t[256 * rings_.slotCount + 16]()),
       prices_(PriceTable::Default(settings.largeModel)) {
     if (settings_.niceLength < 4) settings_.niceLength = 4;
+    if (settings_.optimal) work_.reset(new (std::nothrow) OptimalWork(rings_.slotCount));
 }
 
 std::uint32_t LzParser::KeyAt(std::uint32_t position) const {
@@ -113,7 +78,10 @@ std::uint32_t LzParser::KeyAt(std::uint32_t position) const {
 // position beside its slot.
 void LzParser::EnterStep(std::int32_t& insertPos, std::int32_t outputPos, std::uint32_t length) {
     rings_.EnterStep(data_, insertPos, outputPos, length, settings_.insertInner,
-                     [this](std::uint32_t slot, std::uint32_t position) { keys_[slot] = KeyAt(position); });
+                     [this](std::uint32_t slot, std::uint32_t position) {
+                         keys_[slot] = KeyAt(position);
+                         shortKeys_[slot] = static_cast<std::uint16_t>(keys_[slot]);
+                     });
 }
 
 // Length of the common run of `from` and `at`, known to be at least `matched`,
@@ -224,6 +192,10 @@ LzParser::Choice LzParser::Best(std::int32_t pos, std::uint8_t context) const {
 }
 
 void LzParser::ParseBlock(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens) {
+    if (settings_.optimal) {
+        ParseBlockOptimal(data, size, tokens);
+        return;
+    }
     const std::uint32_t n = rings_.slotCount;
     data_ = data;
     size_ = static_cast<std::uint32_t>(size);
@@ -250,8 +222,10 @@ void LzParser::ParseBlock(const std::uint8_t* data, std::int32_t size, std::vect
             }
         }
         if (here.repeat) {
-            rings_.MoveHeadInto(c, here.slot,
-                                [this](std::uint32_t from, std::uint32_t to) { keys_[to] = keys_[from]; });
+            rings_.MoveHeadInto(c, here.slot, [this](std::uint32_t from, std::uint32_t to) {
+                keys_[to] = keys_[from];
+                shortKeys_[to] = shortKeys_[from];
+            });
         }
         tokens.push_back(here.token);
         pos += static_cast<std::int32_t>(here.length);

@@ -53,6 +53,12 @@ struct ParserSettings {
     // Slots whose first bytes agree with the position's in fewer than this
     // many bytes (2 or 3) are passed over without a closer look.
     std::uint32_t minMatch = 2;
+    // Chooses steps by the prices of everything that follows them instead of
+    // one step ahead (OptimalParser.cpp); lazySteps is then not used.
+    bool optimal = false;
+    // Rounds of the optimal parse per chunk: each after the first gathers
+    // the ways along the steps the round before took.
+    int optimalRounds = 1;
 };
 
 class LzParser {
@@ -61,7 +67,10 @@ class LzParser {
     LzParser(bool largeModel, bool insertInner, int searchDepth);
     explicit LzParser(const ParserSettings& settings);
 
-    bool valid() const { return rings_.valid() && keys_; }
+    bool valid() const {
+        return rings_.valid() && keys_ && shortKeys_ &&
+               (!settings_.optimal || (work_ && work_->valid()));
+    }
 
     // Prices for ranking choices; without a call, PriceTable::Default.
     void SetPrices(const PriceTable& prices) { prices_ = prices; }
@@ -69,7 +78,58 @@ class LzParser {
     // Parses one block with fresh rings and appends its tokens.
     void ParseBlock(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens);
 
+    // The parse of ParseBlock when settings.optimal is set (OptimalParser.cpp).
+    void ParseBlockOptimal(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens);
+
+    // Ways to code the bytes at one position, as the optimal parse weighs
+    // them: candidate references that no other beats in both length and
+    // price (the longest first), and repeat references.
+    struct Option {
+        std::uint32_t length;  // the longest match through the slot; a repeat's own length
+        std::uint16_t price;   // the symbol's price (without a candidate's length)
+        std::uint16_t offset;  // the slot's offset from the ring head
+    };
+    struct Options {
+        static constexpr int kCandidates = 6;
+        static constexpr int kRepeats = 3;
+        std::uint8_t candidates = 0;
+        std::uint8_t repeats = 0;
+        bool forced = false;  // candidate 0 reaches the nice length: take it
+        Option candidate[kCandidates];
+        Option repeat[kRepeats];
+    };
+
   private:
+    // Work space of the optimal parse: the ways at each position of a chunk
+    // and the margin after it, the prices from there to its end, and a copy
+    // of the rings (with their keys) to start the chunk's exact pass from.
+    // A chunk costs that copy to and fro, a few bytes per byte parsed.
+    static constexpr std::int32_t kChunk = 1 << 17;
+    static constexpr std::int32_t kMargin = 1 << 12;
+    // A way to code the bytes at a position with its price from there on:
+    // kind 0 literal, 1 candidate reference, 2 repeat reference.
+    struct Way {
+        std::uint32_t cost;
+        std::uint32_t length;
+        std::uint16_t offset;
+        std::uint8_t kind;
+    };
+    struct OptimalWork {
+        explicit OptimalWork(std::uint32_t slotCount);
+        bool valid() const { return options && toEnd && entries && keys && shortKeys && path; }
+        std::unique_ptr<Options[]> options;
+        std::unique_ptr<std::uint32_t[]> toEnd;
+        std::unique_ptr<ContextRings::Entry[]> entries;
+        std::unique_ptr<std::uint32_t[]> keys;
+        std::unique_ptr<std::uint16_t[]> shortKeys;
+        std::unique_ptr<Way[]> path;  // the steps of a chunk's round, for the next
+        std::size_t pathSteps = 0;
+    };
+
+    void Collect(std::int32_t pos, std::uint8_t context, std::uint32_t depth, bool oneByte,
+                 Options& out) const;
+    std::uint32_t RepeatSlot(std::uint8_t context, std::uint32_t offset) const;
+
     // One way to code the bytes at a position.
     struct Choice {
         std::uint32_t length = 1;
@@ -91,6 +151,9 @@ class LzParser {
     // so that a ring is searched with word compares. Sixteen spare entries at
     // the end let the search read whole groups of sixteen.
     std::unique_ptr<std::uint32_t[]> keys_;
+    // The first two bytes of each key again, for the two-byte search.
+    std::unique_ptr<std::uint16_t[]> shortKeys_;
+    std::unique_ptr<OptimalWork> work_;
     PriceTable prices_;
     const std::uint8_t* data_ = nullptr;
     std::uint32_t size_ = 0;
