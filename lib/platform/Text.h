@@ -24,6 +24,9 @@ TextMode CurrentTextMode();
 // valid CP932 becomes "%XX" per byte, so the result never gains a separator
 // or a ".." that the original did not have.
 std::string ToNativePath(std::string_view programText);
+// The same under `mode` instead of the process's mode, for a caller whose
+// names follow a setting of its own (qk's --charset). Windows has one form.
+std::string ToNativePath(std::string_view programText, TextMode mode);
 
 // Native (argument, typed line) -> program text. Under UTF-8, characters that
 // CP932 cannot hold travel as characters of the user-defined row 0xF0, one

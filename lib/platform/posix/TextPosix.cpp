@@ -182,7 +182,11 @@ TextMode CurrentTextMode() {
 }
 
 std::string ToNativePath(std::string_view programText) {
-    if (gMode == TextMode::kPassThrough) return std::string(programText);
+    return ToNativePath(programText, gMode);
+}
+
+std::string ToNativePath(std::string_view programText, TextMode mode) {
+    if (mode == TextMode::kPassThrough) return std::string(programText);
     return Cp932ToUtf8Escaped(programText);
 }
 

@@ -146,6 +146,10 @@ std::string ToNativePath(std::string_view programText) {
     return windows::FromWide(wide, CP_UTF8);
 }
 
+std::string ToNativePath(std::string_view programText, TextMode) {
+    return ToNativePath(programText);
+}
+
 // Arguments of main() come in the ANSI code page (932 on a Japanese system,
 // where this changes nothing).
 std::string FromNative(std::string_view native) {
