@@ -7,8 +7,14 @@
 // calls, then the visits, batch after batch. A decoding failure is reported
 // after the progress calls that came before the failing step, a stop asked by
 // a progress call before the step it would have started.
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
+
 #include <algorithm>
 #include <condition_variable>
+#include <initializer_list>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -177,11 +183,25 @@ Status ArchiveReader::WalkAhead(const std::vector<Batch>& wanted, const Visit& v
             thread.join();
         }
     } joiner{std::thread(), mutex, changed, quit};
+#ifndef _WIN32
+    // The signals that end a program reach the calling thread only: their
+    // handler may have to remove the file that thread is writing
+    // (platform/PartialFile.h), and must not run beside it.
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+    const bool masked = ::pthread_sigmask(SIG_BLOCK, &held, &previous) == 0;
+#endif
+    bool started = true;
     try {
         joiner.thread = std::thread(decodeAll);
     } catch (const std::system_error&) {
-        return WalkInTurn(wanted, visit, step, progress);  // no second thread: in turn
+        started = false;
     }
+#ifndef _WIN32
+    if (masked) ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+#endif
+    if (!started) return WalkInTurn(wanted, visit, step, progress);  // no second thread: in turn
 
     std::int64_t done = 0;
     for (int b = 0;; b ^= 1) {

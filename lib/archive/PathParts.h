@@ -1,5 +1,5 @@
-// A path split into its parts, and the check that keeps entry names inside
-// the output folder.
+// A path split into its parts, and names as the console may show them. The
+// check of entry names before extraction is extract/EntryName.h.
 #pragma once
 
 #include <string>
@@ -36,24 +36,6 @@ class PathParts {
 // Position of the last `wanted` byte of `text`, skipping the second byte of
 // every double-byte character; npos when there is none.
 std::size_t FindLastCharacter(std::string_view text, char wanted);
-
-// True when an entry name would land outside the folder it is extracted to:
-// it is absolute (a UNC name too), starts with a drive letter, or has a ".."
-// component, either as the name stands or in the form the file system
-// receives.
-bool LeavesFolder(std::string_view name, char separator = platform::kSeparator);
-
-// True when a component of `name` (both separators count) is a name Windows
-// cannot give a file of its own: a device name (CON, PRN, AUX, NUL, COM1-9,
-// LPT1-9, CONIN$, CONOUT$; with any extension, in any case), a ':' (which
-// would reach a stream of another file), one of < > " | ? * or a byte below
-// 0x20, or a trailing dot or blank (which Windows drops, so that "a." would
-// be written as "a"; "." itself stays allowed). The name is read both by the format's double-byte
-// rule and by CP932's, as either may be the one the file system applies.
-bool UnfitForWindows(std::string_view name);
-
-// Whether this platform's file system needs UnfitForWindows.
-constexpr bool kWindowsNames = platform::kSeparator == '\\';
 
 // A name or path as the console may show it: every byte below 0x20 and 0x7F
 // becomes %XX (two upper-case hex digits, the form the program uses for

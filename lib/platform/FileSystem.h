@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 namespace qk::platform {
+
+class FolderHandle;
 
 // The path separator of this platform, as one program-text byte.
 #ifdef _WIN32
@@ -88,45 +91,15 @@ ClockTime Now();
 // Empty when it cannot be found.
 std::string ProgramFilePath();
 
-// An open folder below the output folder. Files are made in it by name, so
-// whatever becomes of the path that led to it afterwards (a folder on the way
-// replaced by a symbolic link) cannot send them elsewhere. On POSIX systems
-// it holds the folder open; on Windows it keeps the path.
-class OutputFolder {
-  public:
-    OutputFolder() = default;
-    ~OutputFolder();
-    OutputFolder(const OutputFolder&) = delete;
-    OutputFolder& operator=(const OutputFolder&) = delete;
-
-    // Opens `root` (empty: the current folder) as it is, a link too, then
-    // each folder of `relative` below it without following a link. False
-    // when one is missing, no folder or a link.
-    bool Open(const std::string& root, const std::string& relative);
-    void Close();
-    bool valid() const;
-
-    // Sets access and modification time of the file `name` in the folder,
-    // a link at that name itself and not what it leads to.
-    bool SetFileTime(const std::string& name, std::uint32_t time) const;
-
-  private:
-    friend class OutputFileWriter;
-#ifdef _WIN32
-    std::string path_;  // with its closing separator; empty when closed
-    bool open_ = false;
-#else
-    int descriptor_ = -1;
-#endif
-};
-
 // A file being written that replaces its target only when complete: the bytes
 // go to a temporary file beside the target, and Commit renames it over the
 // target. Destroying an uncommitted OutputFileWriter removes the temporary, so
-// a failed write leaves any old file untouched. On POSIX systems a target that
-// does not exist yet is created under its own name at once (there is nothing
-// to keep, and the rename is saved); uncommitted, it is removed again. A
-// target that is a folder cannot be created.
+// a failed write leaves any old file untouched. A target that does not exist
+// yet is created under its own name at once (there is nothing to keep, and
+// the rename is saved; on Windows only in a FolderHandle); uncommitted, it is
+// removed again. A target that is a folder (or a link to one) cannot be
+// created. While it is written the file is registered (platform/PartialFile.h),
+// so that a program ended by a signal removes it.
 class OutputFileWriter {
   public:
     OutputFileWriter() = default;
@@ -136,9 +109,10 @@ class OutputFileWriter {
 
     // Creates the file for `target`. False when it cannot be created.
     bool Create(const std::string& target);
-    // Creates the file for `name` (one name, no folders) in `folder`, which
-    // must stay open until the writer is done.
-    bool Create(const OutputFolder& folder, const std::string& name);
+    // Creates the file for `name` (one native name, no folders: see
+    // platform/FolderHandle.h) in `folder`, which must stay open until the
+    // writer is done.
+    bool Create(const FolderHandle& folder, std::string_view name);
     // Writes `count` bytes; returns the number written.
     std::int64_t Write(const void* data, std::int64_t count);
     // Closes the file and puts it in place of the target. False on failure
@@ -148,15 +122,22 @@ class OutputFileWriter {
   private:
     void Discard();
 #ifdef _WIN32
+    bool CommitInFolder();
     std::FILE* file_ = nullptr;
+    // In a FolderHandle: the file's handle and the folder's (a HANDLE each),
+    // and whether the file is new under its own name.
+    void* handle_ = nullptr;
+    void* folder_ = nullptr;
+    bool inPlace_ = false;
 #else
     bool CreateAt(int folder, std::string target);
     int descriptor_ = -1;
     int folder_ = -1;  // the folder the names below are relative to (or AT_FDCWD)
 #endif
+    int slot_ = -1;  // in the registry of partial files
     std::string target_;
-    // The file being written, a temporary beside the target or (new on POSIX)
-    // the target itself; removed unless committed.
+    // The file being written, a temporary beside the target or (new) the
+    // target itself; removed unless committed.
     std::string temporary_;
 };
 

@@ -31,6 +31,16 @@ bool ReadConsoleLine(std::string& line);
 // True when standard input is a terminal, so that keys can be read one by one.
 bool InputIsTerminal();
 
+// Installs what ends the program when it is interrupted: SIGINT, SIGTERM,
+// SIGHUP and SIGQUIT (POSIX; one the program was started with ignored stays
+// ignored, as under nohup), or Ctrl+C, Ctrl+Break and the closing of the
+// console (Windows), remove the file being written (platform/PartialFile.h),
+// bring the terminal back to its mode and end the program as the signal
+// would (exit status 128+n; 130 for Ctrl+C on Windows). SIGXFSZ is ignored,
+// so that a file-size limit makes a write fail like a full disk instead of
+// ending the program. Call once at start-up.
+void InstallInterruptHandlers();
+
 // Keys typed at the terminal, one byte at a time and without echo, for as long
 // as the object lives; the terminal's previous mode comes back on destruction
 // (and when the program is interrupted meanwhile). Only for a terminal input.

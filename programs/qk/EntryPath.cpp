@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "format/EntryTable.h"
+#include "platform/Text.h"
 
 namespace qk::tool {
 
@@ -24,41 +25,7 @@ std::vector<std::string> SplitAtSeparators(std::string_view name) {
     return parts;
 }
 
-bool IsDriveLetter(std::string_view part) {
-    if (part.size() < 2 || part[1] != ':') return false;
-    const char c = part[0];
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
 }  // namespace
-
-bool SplitEntryName(std::string_view name, std::vector<std::string>& components,
-                    std::string& reason) {
-    components.clear();
-    const std::vector<std::string> parts = SplitAtSeparators(name);
-    if (!name.empty() && parts.front().empty()) {
-        reason = "absolute path";
-        return false;
-    }
-    if (IsDriveLetter(parts.front())) {
-        reason = "drive letter";
-        return false;
-    }
-    for (const std::string& part : parts) {
-        if (part == "..") {
-            reason = "\"..\" in path";
-            components.clear();
-            return false;
-        }
-        if (part.empty() || part == ".") continue;
-        components.push_back(part);
-    }
-    if (components.empty()) {
-        reason = "empty name";
-        return false;
-    }
-    return true;
-}
 
 std::string ShownName(std::string_view name, const NameCodec& codec) {
     std::string out;
@@ -78,6 +45,37 @@ std::string WithSlashes(std::string_view name) {
         out += parts[i];
     }
     return out;
+}
+
+extract::RoadSettings RoadSettingsFor(const NameCodec& codec) {
+    extract::RoadSettings settings;
+    settings.separator = '\\';
+    settings.textMode = codec.charset() == Charset::kUtf8 ? platform::TextMode::kUtf8
+                                                          : platform::TextMode::kPassThrough;
+    return settings;
+}
+
+std::string RefusalText(extract::Refusal refusal) {
+    switch (refusal) {
+        case extract::Refusal::kAbsolute:
+            return "absolute path";
+        case extract::Refusal::kDriveLetter:
+            return "drive letter";
+        case extract::Refusal::kParentFolder:
+            return "\"..\" in path";
+        case extract::Refusal::kNoFileName:
+            return "no file name";
+        case extract::Refusal::kSplitCharacter:
+            return "the file system would cut the name inside a character";
+        case extract::Refusal::kWindowsName:
+            return "a name Windows cannot give a file";
+        case extract::Refusal::kNameTooLong:
+            return "a name longer than the file system allows";
+        case extract::Refusal::kPathTooLong:
+            return "the path is longer than the system allows";
+        default:
+            return "refused";
+    }
 }
 
 }  // namespace qk::tool

@@ -1,4 +1,5 @@
-// Entry names as places on disk: the checks that keep every extracted file
+// Entry names as qk shows them, and as it hands them to the library's
+// extraction road (lib/extract), whose check keeps every extracted file
 // inside the output folder.
 #pragma once
 
@@ -6,16 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "extract/Road.h"
 #include "qk/Charset.h"
 
 namespace qk::tool {
-
-// The components of an entry name (CP932, separators already made '\' by the
-// table reader), with "." and empty components dropped. False with a reason
-// when the name must not be extracted: it is empty, absolute, starts with a
-// drive letter or has a ".." component.
-bool SplitEntryName(std::string_view name, std::vector<std::string>& components,
-                    std::string& reason);
 
 // The name with '/' between its components, as listings show it.
 std::string WithSlashes(std::string_view name);
@@ -23,5 +18,13 @@ std::string WithSlashes(std::string_view name);
 // The name as the user sees it: each component through the codec on its own
 // (so that a broken character cannot take a separator with it), '/' between.
 std::string ShownName(std::string_view name, const NameCodec& codec);
+
+// The extraction road as qk takes it: names read with '\\' between
+// components, converted for the file system as `codec` says (UTF-8 for
+// --charset=utf-8; the stored bytes unchanged for cp932 and raw).
+extract::RoadSettings RoadSettingsFor(const NameCodec& codec);
+
+// Why a name is not extracted, in words ("drive letter").
+std::string RefusalText(extract::Refusal refusal);
 
 }  // namespace qk::tool

@@ -1,15 +1,18 @@
-// qk x: entries to files under the output folder.
+// qk x: entries to files under the output folder, by the library's
+// extraction road (lib/extract), which qkdec takes as well.
 //
-// Every name is checked before anything is written for it: it must stay
-// inside the output folder (no absolute name, drive letter or ".."), on
-// Windows it must be a plain file name there (no device name, ':', forbidden
-// character or trailing dot or blank), and no folder on the way may be a
-// symbolic link, so a link planted by an earlier entry or already on disk
-// cannot lead a file elsewhere. A file replaces its target only once it is
-// complete (platform::OutputFileWriter), and the replacement puts a new file
-// in the place of a link instead of writing through it.
-#include "archive/PathParts.h"
+// Every name to extract is checked before anything is written or created,
+// the output folder included: it must stay inside the output folder (no
+// absolute name, drive letter or ".."), be one the file system reads as the
+// program does (on Windows no device name, ':', forbidden character or
+// trailing dot or blank), and fit the file system's limits. Folders are made
+// and opened one level at a time without following a link, so a link planted
+// by an earlier entry, already on disk or put in place of a folder while the
+// archive is extracted leads nowhere. A file replaces its target only once
+// it is complete, and the replacement puts a new file in the place of a link
+// instead of writing through it.
 #include "console/Console.h"
+#include "extract/Road.h"
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -24,27 +27,18 @@ namespace qk::tool {
 namespace {
 
 using platform::EntryKind;
+using Step = extract::Road::Step;
 
-// "name.txt" -> "name (1).txt", "name (2).txt"..., the first that is free.
-std::string FreeName(const std::string& path) {
-    const std::size_t slash = path.find_last_of(std::string("/") + platform::kSeparator);
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || dot <= nameStart) dot = path.size();
-    for (int n = 1;; ++n) {
-        const std::string candidate =
-            path.substr(0, dot) + " (" + std::to_string(n) + ")" + path.substr(dot);
-        if (platform::QueryEntryKind(candidate) == EntryKind::kMissing) return candidate;
-    }
-}
+// At most this many refused names are listed.
+constexpr std::size_t kListedRefusals = 20;
 
 class Extractor {
   public:
-    Extractor(const Options& options, const NameCodec& codec, ArchiveSession& session,
+    Extractor(const Options& options, ArchiveSession& session, extract::Road& road,
               std::string outputDir)
         : options_(options),
-          codec_(codec),
           session_(session),
+          road_(road),
           outputDir_(std::move(outputDir)),
           policy_(options.existing) {}
 
@@ -52,27 +46,37 @@ class Extractor {
     bool Write(std::int32_t i, const std::uint8_t* data, std::int32_t size, ProgressBar& bar);
 
   private:
-    // The path to write entry i to, its folders made; empty to leave it out.
-    // `leafStart` tells where the file's own name begins.
-    std::string Target(std::int32_t i, ProgressBar& bar, bool& failed, std::size_t& leafStart);
     ExistingPolicy Ask(const std::string& shown, ProgressBar& bar);
-    // A written path for the user: under the current folder without "./".
-    std::string Show(const std::string& path) const;
+    // A path below the output folder for the user: under the current folder
+    // without "./".
+    std::string Show(const std::string& relative) const;
+    // "name.txt" -> "name (1).txt", "name (2).txt"..., the first that is free
+    // in the entry's folder; empty when none is.
+    std::string FreeName(const std::string& name) const;
 
     const Options& options_;
-    const NameCodec& codec_;
     ArchiveSession& session_;
+    extract::Road& road_;
     std::string outputDir_;
     ExistingPolicy policy_;
-    // The folder of the file written last, opened, and its path.
-    platform::OutputFolder folder_;
-    std::string openFolder_;
 };
 
-std::string Extractor::Show(const std::string& path) const {
-    const std::string here = std::string(".") + platform::kSeparator;
-    const bool relative = outputDir_ == "." && path.compare(0, here.size(), here) == 0;
-    return ShowNative(relative ? path.substr(here.size()) : path);
+std::string Extractor::Show(const std::string& relative) const {
+    if (outputDir_ == ".") return ShowNative(relative);
+    std::string path = outputDir_;
+    if (path.back() != '/' && path.back() != platform::kSeparator) path += platform::kSeparator;
+    return ShowNative(path + relative);
+}
+
+std::string Extractor::FreeName(const std::string& name) const {
+    std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) dot = name.size();
+    for (int n = 1; n <= 10000; ++n) {
+        const std::string candidate =
+            name.substr(0, dot) + " (" + std::to_string(n) + ")" + name.substr(dot);
+        if (road_.Query(candidate, false).kind == EntryKind::kMissing) return candidate;
+    }
+    return {};
 }
 
 ExistingPolicy Extractor::Ask(const std::string& shown, ProgressBar& bar) {
@@ -94,104 +98,78 @@ ExistingPolicy Extractor::Ask(const std::string& shown, ProgressBar& bar) {
     }
 }
 
-std::string Extractor::Target(std::int32_t i, ProgressBar& bar, bool& failed,
-                              std::size_t& leafStart) {
-    const std::string shown = session_.DisplayName(i);
-    auto refuse = [&](const std::string& why) {
-        bar.Clear();
-        Error(session_.shownPath() + ": " + shown + ": " + why);
-        failed = true;
-        return std::string();
-    };
-    std::vector<std::string> components;
-    std::string reason;
-    if (!SplitEntryName(session_.StoredName(i), components, reason)) {
-        return refuse("not extracted: " + reason);
-    }
-    std::string path = outputDir_;
-    for (std::size_t k = 0; k < components.size(); ++k) {
-        const std::string part = codec_.ToFileName(components[k]);
-        // A device name, a ':' (a stream of another file) or a trailing dot
-        // would put the bytes somewhere else than the name says.
-        if (kWindowsNames && UnfitForWindows(part)) {
-            return refuse("not extracted: a name Windows cannot give a file");
-        }
-        path += platform::kSeparator;
-        leafStart = path.size();
-        path += part;
-        const EntryKind kind = platform::QueryEntryKind(path);
-        if (k + 1 == components.size()) {
-            if (kind == EntryKind::kDirectory) return refuse("a folder of that name is in the way");
-            if (kind == EntryKind::kMissing) return path;
-            break;
-        }
-        if (kind == EntryKind::kSymbolicLink) {
-            return refuse("not extracted: its folder is a symbolic link");
-        }
-        if (kind == EntryKind::kMissing && !platform::MakeDirectory(path)) {
-            return refuse("cannot create the folder");
-        }
-        if (kind != EntryKind::kMissing && kind != EntryKind::kDirectory) {
-            return refuse("a file is in the way of its folder");
-        }
-    }
-    ExistingPolicy choice = policy_;
-    if (choice == ExistingPolicy::kAsk) choice = Ask(Show(path), bar);
-    switch (choice) {
-        case ExistingPolicy::kOverwrite:
-            return path;
-        case ExistingPolicy::kKeepBoth:
-            return FreeName(path);
-        default:
-            if (!options_.quiet) {
-                bar.Clear();
-                Out("  skipped " + shown + " (exists)\n");
-            }
-            return {};
-    }
-}
-
 bool Extractor::Write(std::int32_t i, const std::uint8_t* data, std::int32_t size,
                       ProgressBar& bar) {
-    bool failed = false;
-    std::size_t leafStart = 0;
-    const std::string target = Target(i, bar, failed, leafStart);
-    if (target.empty()) return !failed;
-    // The file is made in its folder opened one level at a time without
-    // following a link: a folder swapped for a link after the checks above
-    // cannot send it elsewhere.
-    const std::string folder = target.substr(0, leafStart);
-    const std::string name = target.substr(leafStart);
-    if (!folder_.valid() || folder != openFolder_) {
-        openFolder_.clear();
-        if (!folder_.Open(outputDir_ + platform::kSeparator,
-                          folder.substr(outputDir_.size() + 1))) {
-            bar.Clear();
-            Error(Show(target) + ": not extracted: its folder changed while it was written");
-            return false;
-        }
-        openFolder_ = folder;
-    }
-    platform::OutputFileWriter file;
-    if (!file.Create(folder_, name) || file.Write(data, size) != size || !file.Commit()) {
+    const auto fail = [&](const std::string& message) {
         bar.Clear();
-        Error(Show(target) + ": cannot write the file");
+        Error(message);
         return false;
+    };
+    const std::string refused = session_.shownPath() + ": " + session_.DisplayName(i) + ": ";
+
+    const Step reached = road_.Reach(session_.StoredName(i), extract::Road::Mode::kMake);
+    if (reached != Step::kDone) {
+        const std::size_t k = road_.failedComponent();
+        const std::string folder =
+            k < road_.components() ? Show(road_.NativePath(k)) : ShowNative(outputDir_);
+        switch (reached) {
+            case Step::kLink:
+                return fail(refused + "not extracted: its folder " + folder +
+                            " is a symbolic link");
+            case Step::kNotFolder:
+                return fail(refused + "not extracted: a file is in the way of its folder " +
+                            folder);
+            case Step::kMakeFailed:
+                return fail(refused + "cannot create the folder " + folder);
+            default:
+                return fail(refused + "cannot open the folder " + folder);
+        }
     }
-    folder_.SetFileTime(name, session_.entries().times[i]);
+    const std::string relative = road_.NativePath(road_.components() - 1);
+    std::string name = road_.fileName();
+    const EntryKind kind = road_.Query(false).kind;
+    if (kind == EntryKind::kDirectory) return fail(refused + "a folder of that name is in the way");
+    if (road_.IsDuplicate(i) && !options_.quiet) {
+        bar.Clear();
+        Err("qk: " + Show(relative) + ": another entry of the archive lands on this file too\n");
+    }
+    if (kind != EntryKind::kMissing) {
+        ExistingPolicy choice = policy_;
+        if (choice == ExistingPolicy::kAsk) choice = Ask(Show(relative), bar);
+        if (choice == ExistingPolicy::kKeepBoth) {
+            name = FreeName(name);
+            if (name.empty()) return fail(Show(relative) + ": no free name to keep both");
+        } else if (choice != ExistingPolicy::kOverwrite) {
+            if (!options_.quiet) {
+                bar.Clear();
+                Out("  skipped " + Show(relative) + " (exists)\n");
+            }
+            return true;
+        }
+    }
+    const std::string written = road_.components() > 1 ? road_.NativePath(road_.components() - 2) +
+                                                             platform::kSeparator + name
+                                                       : name;
+    if (road_.Write(name, data, size) != Step::kDone) {
+        return fail(Show(written) + ": cannot write the file");
+    }
+    road_.SetTime(name, session_.entries().times[i]);
     if (!options_.quiet) {
         bar.Clear();
-        Out("  " + Show(target) + "\n");
+        Out("  " + Show(written) + "\n");
     }
     return true;
 }
 
-// Creates `dir` and its missing parents.
+// Creates `dir` and its missing parents, from the top down.
 bool MakeFolders(const std::string& dir) {
     if (dir.empty() || platform::QueryFile(dir).isDirectory) return true;
-    const std::size_t slash = dir.find_last_of(std::string("/") + platform::kSeparator);
-    if (slash != std::string::npos && slash > 0 && !MakeFolders(dir.substr(0, slash))) return false;
-    return platform::MakeDirectory(dir) || platform::QueryFile(dir).isDirectory;
+    for (std::size_t p = 1; p <= dir.size(); ++p) {
+        if (p < dir.size() && dir[p] != '/' && dir[p] != platform::kSeparator) continue;
+        const std::string prefix = dir.substr(0, p);
+        if (!platform::QueryFile(prefix).isDirectory) platform::MakeDirectory(prefix);
+    }
+    return platform::QueryFile(dir).isDirectory;
 }
 
 }  // namespace
@@ -208,7 +186,24 @@ int RunExtract(const Options& options, const NameCodec& codec) {
     while (outputDir.size() > 1 &&
            (outputDir.back() == '/' || outputDir.back() == platform::kSeparator))
         outputDir.pop_back();
-    if (!MakeFolders(outputDir)) {
+
+    // Every name first: nothing is made, the output folder neither, while
+    // one of them is refused.
+    extract::Road road(RoadSettingsFor(codec));
+    road.Open(outputDir);
+    const std::vector<extract::Road::Refused> refused =
+        road.Plan(session.entries().names, &selected, kListedRefusals);
+    if (!refused.empty()) {
+        for (const extract::Road::Refused& r : refused) {
+            Error(session.shownPath() + ": " + session.DisplayName(r.index) +
+                  ": not extracted: " + RefusalText(r.refusal));
+        }
+        Error(session.shownPath() + ": nothing extracted" +
+              (refused.size() >= kListedRefusals ? " (the names above and maybe more are refused)"
+                                                 : ""));
+        return kExitFailure;
+    }
+    if (!MakeFolders(outputDir) || !road.Open(outputDir)) {
         Error(ShowNative(outputDir) + ": cannot create the folder");
         return kExitFailure;
     }
@@ -218,7 +213,7 @@ int RunExtract(const Options& options, const NameCodec& codec) {
     for (const Batch& b : session.reader().batches())
         if (b.first <= last) toDecode += b.total;
     ProgressBar bar(!options.quiet, toDecode);
-    Extractor extractor(options, codec, session, outputDir);
+    Extractor extractor(options, session, road, outputDir);
     std::int32_t lastVisited = 0;
     const ArchiveReader::Status status = session.Walk(
         [&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {

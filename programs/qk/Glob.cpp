@@ -1,6 +1,8 @@
 #include "qk/Glob.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace qk::tool {
 
@@ -110,14 +112,104 @@ bool GlobMatch(std::string_view pattern, std::string_view name, CharacterSet set
     return p == pattern.size();
 }
 
+namespace {
+
+// A pattern read once: one token per character or wildcard.
+struct Token {
+    enum Kind { kLiteral, kAnyOne, kAnyRun, kSet } kind;
+    std::string_view text;  // kLiteral: the character
+    std::size_t at = 0;     // kSet: where its '[' stands in the pattern
+};
+
+std::vector<Token> Tokens(std::string_view pattern, CharacterSet set) {
+    std::vector<Token> tokens;
+    std::size_t p = 0;
+    while (p < pattern.size()) {
+        if (pattern[p] == '*') {
+            tokens.push_back({Token::kAnyRun, {}, p});
+            ++p;
+        } else if (pattern[p] == '?') {
+            tokens.push_back({Token::kAnyOne, {}, p});
+            ++p;
+        } else if (pattern[p] == '[') {
+            std::size_t end = 0;
+            bool valid = false;
+            MatchSet(pattern, p, "", set, end, valid);
+            if (valid) {
+                tokens.push_back({Token::kSet, {}, p});
+                p = end;
+            } else {  // an unclosed '[' is itself
+                tokens.push_back({Token::kLiteral, pattern.substr(p, 1), p});
+                ++p;
+            }
+        } else {
+            const std::size_t n = CharLength(pattern, p, set);
+            tokens.push_back({Token::kLiteral, pattern.substr(p, n), p});
+            p += n;
+        }
+    }
+    return tokens;
+}
+
+// Adds the states that a run of '*' lets the match reach without a character.
+void Close(const std::vector<Token>& tokens, std::vector<char>& states) {
+    for (std::size_t t = 0; t < tokens.size(); ++t) {
+        if (states[t] && tokens[t].kind == Token::kAnyRun) states[t + 1] = 1;
+    }
+}
+
+}  // namespace
+
+// The pattern as a set of states (token positions) carried along the name
+// once: time proportional to the name's length times the pattern's, however
+// many folders the name has, where matching every leading folder on its own
+// would take the square of the name's length.
 bool SelectsEntry(std::string_view pattern, std::string_view name, CharacterSet set) {
     while (pattern.size() > 1 && pattern.back() == '/') pattern.remove_suffix(1);
-    if (GlobMatch(pattern, name, set)) return true;
-    // A leading folder: every prefix that ends before a separator.
-    for (std::size_t i = 0; i < name.size(); i += CharLength(name, i, set)) {
-        if (name[i] == '/' && GlobMatch(pattern, name.substr(0, i), set)) return true;
+    const std::vector<Token> tokens = Tokens(pattern, set);
+    const std::size_t accept = tokens.size();
+    std::vector<char> states(tokens.size() + 1, 0), next(tokens.size() + 1, 0);
+    states[0] = 1;
+    Close(tokens, states);
+    bool alive = true;
+    for (std::size_t i = 0; i < name.size() && alive;) {
+        // A leading folder: the name up to a separator.
+        if (name[i] == '/' && states[accept]) return true;
+        const std::size_t len = CharLength(name, i, set);
+        const std::string_view ch = name.substr(i, len);
+        std::fill(next.begin(), next.end(), 0);
+        alive = false;
+        for (std::size_t t = 0; t < tokens.size(); ++t) {
+            if (!states[t]) continue;
+            bool step = false;
+            switch (tokens[t].kind) {
+                case Token::kAnyRun:
+                    next[t] = 1;
+                    alive = true;
+                    break;
+                case Token::kAnyOne:
+                    step = true;
+                    break;
+                case Token::kLiteral:
+                    step = tokens[t].text == ch;
+                    break;
+                case Token::kSet: {
+                    std::size_t end = 0;
+                    bool valid = false;
+                    step = MatchSet(pattern, tokens[t].at, ch, set, end, valid);
+                    break;
+                }
+            }
+            if (step) {
+                next[t + 1] = 1;
+                alive = true;
+            }
+        }
+        Close(tokens, next);
+        states.swap(next);
+        i += len;
     }
-    return false;
+    return alive && states[accept];
 }
 
 }  // namespace qk::tool

@@ -1,7 +1,10 @@
-// qk t: decodes every entry of each archive without writing anything.
+// qk t: decodes every entry of each archive without writing anything, and
+// checks every name as qk x and qkdec would before extracting it.
+#include "extract/Road.h"
 #include "platform/Text.h"
 #include "qk/ArchiveSession.h"
 #include "qk/Commands.h"
+#include "qk/EntryPath.h"
 #include "qk/Output.h"
 #include "qk/ProgressBar.h"
 
@@ -9,8 +12,9 @@ namespace qk::tool {
 
 namespace {
 
-// Empty when the archive decodes in full, otherwise what is wrong.
-std::string Check(ArchiveSession& session, const Options& options) {
+// Empty when the archive decodes in full and every name could be
+// extracted, otherwise what is wrong.
+std::string Check(ArchiveSession& session, const Options& options, const NameCodec& codec) {
     std::int32_t current = 0;
     ProgressBar bar(!options.quiet, session.TotalSize());
     const ArchiveReader::Status status = session.Walk(
@@ -34,6 +38,15 @@ std::string Check(ArchiveSession& session, const Options& options) {
     if (session.header().dataSize() != session.TotalSize()) {
         return "the header counts " + Grouped(session.header().dataSize()) +
                " bytes of entries, the table " + Grouped(session.TotalSize());
+    }
+    // The names, by the extraction road (against the limits of no folder in
+    // particular): what qk x would refuse.
+    extract::Road road(RoadSettingsFor(codec));
+    const std::vector<extract::Road::Refused> refused =
+        road.Plan(session.entries().names, nullptr, 1);
+    if (!refused.empty()) {
+        return "entry " + session.DisplayName(refused.front().index) +
+               ": cannot be extracted: " + RefusalText(refused.front().refusal);
     }
     return {};
 }
@@ -62,8 +75,9 @@ int RunTest(const Options& options, const NameCodec& codec) {
     bool failed = false;
     for (const std::string& operand : options.operands) {
         ArchiveSession session(options, codec, false);
-        const std::string problem =
-            session.Open(platform::FromNative(operand)) ? Check(session, options) : session.error();
+        const std::string problem = session.Open(platform::FromNative(operand))
+                                        ? Check(session, options, codec)
+                                        : session.error();
         if (!problem.empty()) {
             failed = true;
             Out(session.shownPath() + ": FAILED: " + problem + "\n");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "console/Console.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "qk/Tool.h"
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
     // A closed standard input must not become the archive or a file that
     // answers the questions.
     qk::platform::GuardStandardStreams();
+    // An interruption or a file-size limit leaves no half-written file.
+    qk::platform::InstallInterruptHandlers();
     // The locale decides only how names are shown (--charset=auto).
     std::setlocale(LC_CTYPE, "");
     qk::platform::InitTextMode();

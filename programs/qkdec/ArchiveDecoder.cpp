@@ -6,39 +6,18 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <unordered_map>
 
 #include "qkdec/ArchiveDecoderTexts.h"
 #include "qkdec/MessageText.h"
 #include "qkdec/NumberText.h"
 #include "archive/PathParts.h"
-#include "platform/Directory.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 namespace qk {
 
 using Status = ArchiveReader::Status;
-
-namespace {
-
-// Names that reach the same file: the same bytes, and on Windows also the
-// same letters in another case.
-std::string SameFileKey(const std::string& name) {
-    std::string key = name;
-    if (kWindowsNames) {
-        for (std::size_t i = 0; i < key.size(); ++i) {
-            if (IsLeadByte(static_cast<std::uint8_t>(key[i]))) {
-                ++i;  // a second byte is no letter
-            } else if (key[i] >= 'a' && key[i] <= 'z') {
-                key[i] = static_cast<char>(key[i] - 'a' + 'A');
-            }
-        }
-    }
-    return key;
-}
-
-}  // namespace
+using Step = extract::Road::Step;
 
 ArchiveDecoder::ArchiveDecoder(Interaction* interaction, std::optional<std::string> outputDir)
     : outputDir_(std::move(outputDir)), interaction_(interaction) {}
@@ -72,10 +51,13 @@ int ArchiveDecoder::Process(const std::string& archivePath) {
 
     // Without an output folder, the entries go beside the archive.
     if (!outputDir_) outputDir_ = PathParts(archivePath).directory;
+    // A missing output folder is not made; the first entry then fails.
+    road_.Open(*outputDir_);
+    if (!CheckNames()) return Failed();
 
-    const int existing = CountExistingTargets();
-    if (existing > 0) {
-        const MessageText overwrite(texts::kAlreadyExist, NumberText(existing).c_str());
+    const extract::Road::Existing existing = road_.CountExisting(reader_.entries().names, nullptr);
+    if (existing.count > 0) {
+        const MessageText overwrite(texts::kAlreadyExist, NumberText(existing.count).c_str());
         if (interaction_->Question(overwrite.str()) == 1) {
             if (interaction_->Question(texts::kAskCompare) == 1) {
                 interaction_->Information(texts::kNothingWritten);
@@ -83,6 +65,14 @@ int ArchiveDecoder::Process(const std::string& archivePath) {
                 return -1;
             }
             return Compare(archivePath);
+        }
+        // A folder where an entry's file has to go cannot be overwritten:
+        // the extraction stops here, before anything is written.
+        if (existing.folderAt >= 0) {
+            const std::string_view name = reader_.entries().names.Item(existing.folderAt);
+            return Fail(MessageText(texts::kCreateFailed,
+                                    ShownName(*outputDir_ + std::string(name)).c_str())
+                            .str());
         }
     }
     return Extract(archivePath);
@@ -129,8 +119,7 @@ bool ArchiveDecoder::CheckPassword() {
 
 // Decodes and parses the entry table. A table that does not decode cleanly,
 // or whose counts, sizes and names do not fit its bytes, is reported as
-// corrupt input; a name that would leave the output folder stops the archive
-// before anything is written.
+// corrupt input.
 bool ArchiveDecoder::ReadTable() {
     Status status = reader_.DecodeTable();
     if (status == Status::kOk) status = reader_.ParseTable(platform::kSeparator);
@@ -149,52 +138,32 @@ bool ArchiveDecoder::ReadTable() {
             interaction_->Message(texts::kOverrunExtract);
             return false;
     }
-    const NameList& names = reader_.entries().names;
-    for (int i = 0; i < names.Count(); ++i) {
-        const char* refusal = nullptr;
-        if (LeavesFolder(names.Item(i))) {
-            refusal = texts::kOutsideFolder;
-        } else if (kWindowsNames && UnfitForWindows(names.Item(i))) {
-            refusal = texts::kUnfitName;
-        }
-        if (refusal) {
-            interaction_->Message(MessageText(refusal, ShownName(names.Item(i)).c_str()).str());
-            return false;
-        }
-    }
     return true;
 }
 
-// Entries whose target exists already, as a file or as a folder. Where '/'
-// is the only separator (it is never the second byte of a character), a
-// folder that is missing answers for every name below it, so extracting into
-// an empty folder asks the file system once per folder, not once per entry.
-int ArchiveDecoder::CountExistingTargets() const {
+// Every name before anything is written: one that would leave the output
+// folder or that this system cannot take stops the archive, and so does one
+// beyond the file system's limits, with the message its write would have
+// given (the file's, or that of the folder where the path grows too long).
+bool ArchiveDecoder::CheckNames() {
     const NameList& names = reader_.entries().names;
-    std::unordered_map<std::string, bool> folders;  // path -> is an existing folder
-    const std::function<bool(const std::string&)> isFolder = [&](const std::string& path) {
-        const auto known = folders.find(path);
-        if (known != folders.end()) return known->second;
-        const std::size_t slash = path.rfind('/');
-        const bool parentIsFolder = slash == std::string::npos || slash < outputDir_->size() ||
-                                    isFolder(path.substr(0, slash));
-        const bool result = parentIsFolder && platform::QueryFile(path).isDirectory;
-        folders.emplace(path, result);
-        return result;
-    };
-    int count = 0;
-    for (int i = 0; i < names.Count(); ++i) {
-        const std::string target = *outputDir_ + std::string(names.Item(i));
-        if (platform::kSeparator == '/') {
-            const std::size_t slash = target.rfind('/');
-            if (slash != std::string::npos && slash >= outputDir_->size() &&
-                !isFolder(target.substr(0, slash))) {
-                continue;
-            }
-        }
-        if (platform::QueryFile(target).exists) ++count;
+    const std::vector<extract::Road::Refused> refused = road_.Plan(names, nullptr, 1);
+    if (refused.empty()) return true;
+    const extract::Road::Refused& first = refused.front();
+    const std::string_view name = names.Item(first.index);
+    const char* text = texts::kUnfitName;
+    std::string shown = ShownName(name);
+    if (extract::LeadsOutside(first.refusal)) {
+        text = texts::kOutsideFolder;
+    } else if (first.refusal == extract::Refusal::kNameTooLong ||
+               first.refusal == extract::Refusal::kPathTooLong) {
+        road_.Reach(name, extract::Road::Mode::kLook);
+        const bool file = first.component + 1 >= road_.components();
+        text = file ? texts::kCreateFailed : texts::kMkdirFailed;
+        shown = ShownName(file ? road_.ProgramTarget() : road_.ProgramPath(first.component));
     }
-    return count;
+    interaction_->Message(MessageText(text, shown.c_str()).str());
+    return false;
 }
 
 // ===========================================================================
@@ -308,7 +277,6 @@ int ArchiveDecoder::Failed() {
 // ===========================================================================
 
 int ArchiveDecoder::Extract(const std::string& archivePath) {
-    folder_.Close();  // an earlier run's folder is no folder of this one
     const int result = ProcessEntries(
         archivePath, texts::kOutDir, false,
         [this](std::int32_t index, const std::uint8_t* data) { return WriteEntry(index, data); });
@@ -318,92 +286,89 @@ int ArchiveDecoder::Extract(const std::string& archivePath) {
     return 0;
 }
 
-// Writes one entry: its folders first, then the file, complete or not at all,
-// then its date.
+// Writes one entry: its folders first, made and opened one level at a time
+// without following a link, then the file, complete or not at all, then its
+// date.
 ArchiveDecoder::EntryStep ArchiveDecoder::WriteEntry(std::int32_t index, const std::uint8_t* data) {
     const EntryTable& entries = reader_.entries();
-    const std::string name(entries.names.Item(index));
+    const std::string_view name = entries.names.Item(index);
     const std::int32_t size = entries.sizes[index];
     interaction_->Status(MessageText(texts::kOutFile, index + 1, entries.entryCount,
                                      ShownName(name).c_str(), NumberText(size).c_str())
                              .str());
 
-    const PathParts target(*outputDir_, name);
-    const PathParts inFolder(name);  // the entry's folders and file name below the output folder
-    const bool folderReady = folder_.valid() && inFolder.directory == readyFolder_;
-    // A link standing in the output folder could lead the entry anywhere.
-    if (!folderReady) {
-        if (const std::optional<std::string> link = LinkBelowOutput(target.full)) {
-            Fail(MessageText(texts::kLinkInPath, ShownName(*link).c_str()).str());
-            return EntryStep::kStop;
-        }
+    const Step reached = road_.Reach(name, extract::Road::Mode::kMake);
+    if (reached != Step::kDone) {
+        ReportFolderStep(reached);
+        return EntryStep::kStop;
     }
-    // A name that comes again is written again, so the later entry wins (the
-    // file on disk ends as the archive's last word on it); the user is told.
-    if (!written_.insert(SameFileKey(name)).second) {
+    // The later entry of a file wins, but not silently.
+    if (road_.IsDuplicate(index)) {
         interaction_->Information(
             MessageText(texts::kDuplicateName, ShownName(name).c_str()).str());
     }
-    if (!folderReady) {
-        folder_.Close();
-        if (!MakeDirectories(target.directory)) return EntryStep::kStop;
-        // Opened folder by folder without following a link: a link put in
-        // place of a folder after the check above is refused here, and the
-        // files are made in the folder opened, whatever happens to its path.
-        if (!folder_.Open(*outputDir_, inFolder.directory)) {
-            Fail(MessageText(texts::kCreateFailed, ShownName(target.full).c_str()).str());
-            return EntryStep::kStop;
-        }
-        readyFolder_ = inFolder.directory;
-    }
-
-    // Create refuses a folder of the entry's name: it cannot become a file.
-    platform::OutputFileWriter file;
-    if (!file.Create(folder_, inFolder.name)) {
-        Fail(MessageText(texts::kCreateFailed, ShownName(target.full).c_str()).str());
+    const std::string target = road_.ProgramTarget();
+    // A folder of the entry's name cannot become a file.
+    const Step written = road_.Write(data, size);
+    if (written != Step::kDone) {
+        const char* text =
+            written == Step::kWriteFailed ? texts::kWriteFailed : texts::kCreateFailed;
+        Fail(MessageText(text, ShownName(target).c_str()).str());
         return EntryStep::kStop;
     }
-    if (file.Write(data, size) != size || !file.Commit()) {
-        Fail(MessageText(texts::kWriteFailed, ShownName(target.full).c_str()).str());
-        return EntryStep::kStop;
-    }
-    if (!folder_.SetFileTime(inFolder.name, entries.times[index])) {
+    if (!road_.SetTime(entries.times[index])) {
         interaction_->Information(
-            MessageText(texts::kUtimeFailed, ShownName(target.full).c_str()).str());
+            MessageText(texts::kUtimeFailed, ShownName(target).c_str()).str());
     }
     return EntryStep::kNext;
 }
 
-// The first folder on `path` below the output folder that is a symbolic
-// link, or none. Every byte that the file system may take for a separator
-// ends a folder to check, the second byte of a double-byte character too:
-// one check too many costs nothing, one too few could let a link through.
-std::optional<std::string> ArchiveDecoder::LinkBelowOutput(const std::string& path) const {
-    for (std::size_t p = outputDir_->size(); p < path.size(); ++p) {
-        if (path[p] != '/' && path[p] != platform::kSeparator) continue;
-        std::string folder = path.substr(0, p);
-        if (platform::QueryEntryKind(folder) == platform::EntryKind::kSymbolicLink) return folder;
+// A link on the way is named; a file in the way of a folder fails the folder
+// below it (or the file, where it stands in the place of the entry's own
+// folder); a folder that cannot be made fails itself. The output folder
+// itself is never made: it fails its first folder, or the file.
+void ArchiveDecoder::ReportFolderStep(Step step) {
+    const std::size_t failed = road_.failedComponent();
+    const std::size_t components = road_.components();
+    const char* text = texts::kCreateFailed;
+    std::string path = road_.ProgramTarget();
+    switch (step) {
+        case Step::kLink:
+            text = texts::kLinkInPath;
+            path = road_.ProgramPath(failed);
+            break;
+        case Step::kNotFolder:
+            if (failed + 2 < components) {
+                text = texts::kMkdirFailed;
+                path = road_.ProgramPath(failed + 1);
+            }
+            break;
+        case Step::kMakeFailed:
+            text = texts::kMkdirFailed;
+            path = road_.ProgramPath(failed);
+            break;
+        case Step::kOpenFailed:
+            if (failed >= components && components > 1) {
+                text = texts::kMkdirFailed;
+                path = road_.ProgramPath(0);
+            }
+            break;
+        default:
+            break;
     }
-    return std::nullopt;
+    Fail(MessageText(text, ShownName(path).c_str()).str());
 }
 
-// Creates the missing folders of an entry's path, one level at a time. The
-// output folder itself is never created: it has to exist.
-bool ArchiveDecoder::MakeDirectories(const std::string& directory) {
-    if (directory.empty() || platform::QueryFile(directory).exists) return true;
-    std::size_t p = outputDir_->size();
-    while (p < directory.size()) {
-        const std::uint8_t b = static_cast<std::uint8_t>(directory[p]);
-        if (directory[p] == platform::kSeparator) {
-            const std::string path = directory.substr(0, p);
-            if (!platform::QueryFile(path).exists && !platform::MakeDirectory(path)) {
-                Fail(MessageText(texts::kMkdirFailed, ShownName(path).c_str()).str());
-                return false;
-            }
-        }
-        p += IsLeadByte(b) ? 2 : 1;
-    }
-    return true;
+platform::FileStatus ArchiveDecoder::QueryTarget(std::string_view name) {
+    platform::FileStatus status;
+    if (road_.Reach(name, extract::Road::Mode::kLook) != Step::kDone) return status;
+    const platform::NameStatus found = road_.Query(true);
+    status.exists = found.kind != platform::EntryKind::kMissing;
+    status.isDirectory = found.kind == platform::EntryKind::kDirectory;
+    status.isRegular = found.kind == platform::EntryKind::kFile;
+    status.size = found.size;
+    status.modifiedTime = found.modifiedTime;
+    return status;
 }
 
 }  // namespace qk

@@ -8,9 +8,9 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_set>
 
 #include "qkdec/Interaction.h"
+#include "extract/Road.h"
 #include "format/EntryTable.h"
 #include "qk1/ArchiveReader.h"
 #include "platform/FileSystem.h"
@@ -51,15 +51,18 @@ class ArchiveDecoder {
     bool OpenArchive(const std::string& archivePath);
     bool CheckPassword();
     bool ReadTable();
-    int CountExistingTargets() const;
+    bool CheckNames();
 
     int Extract(const std::string& archivePath);
     EntryStep WriteEntry(std::int32_t index, const std::uint8_t* data);
-    bool MakeDirectories(const std::string& directory);
-    std::optional<std::string> LinkBelowOutput(const std::string& path) const;
+    // The message of a folder of the current entry that could not be reached.
+    void ReportFolderStep(extract::Road::Step step);
 
     int Compare(const std::string& archivePath);
     EntryStep CompareEntry(std::int32_t index, const std::uint8_t* data);
+    // The entry's file as the compare mode sees it, found by the road (no
+    // link followed on the way); afterwards road_.OpenForRead opens it.
+    platform::FileStatus QueryTarget(std::string_view name);
     EntryStep CompareContents(const std::string& target, std::int64_t size,
                               const std::uint8_t* data);
     EntryStep AskToGoOn(const std::string& question);
@@ -83,13 +86,9 @@ class ArchiveDecoder {
     std::int64_t startSeconds_ = 0;
     int startMilliseconds_ = 0;
     bool mismatch_ = false;
-    // The names written so far, to notice an entry that overwrites an earlier one.
-    std::unordered_set<std::string> written_;
-    // The folder (below the output folder) of the entry written last, checked
-    // for links, made and opened then, while folder_ is valid. Entries come
-    // folder by folder, so most find it ready.
-    std::string readyFolder_;
-    platform::OutputFolder folder_;
+    // Every name checked, folders made and opened, files written and looked
+    // at for the compare mode: the library's one way to the disk.
+    extract::Road road_;
 };
 
 }  // namespace qk

@@ -55,14 +55,14 @@ int ArchiveDecoder::Compare(const std::string& archivePath) {
 ArchiveDecoder::EntryStep ArchiveDecoder::CompareEntry(std::int32_t index,
                                                        const std::uint8_t* data) {
     const EntryTable& entries = reader_.entries();
-    const std::string name(entries.names.Item(index));
+    const std::string_view name = entries.names.Item(index);
     const std::int32_t size = entries.sizes[index];
     interaction_->Status(MessageText(texts::kCompFile, index + 1, entries.entryCount,
                                      ShownName(name).c_str(), NumberText(size).c_str())
                              .str());
 
     const PathParts target(*outputDir_, name);
-    const platform::FileStatus file = platform::QueryFile(target.full);
+    const platform::FileStatus file = QueryTarget(name);
     // Every entry is a file: a folder, device or pipe at its path holds no
     // file to compare with, however its size and time look.
     if (!file.exists || !file.isRegular) {
@@ -93,7 +93,7 @@ ArchiveDecoder::EntryStep ArchiveDecoder::CompareContents(const std::string& tar
         Fail(MessageText(texts::kCompareNoMemory, NumberText(size).c_str()).str());
         return EntryStep::kStop;
     }
-    platform::FileHolder file(platform::OpenForRead(target));
+    platform::FileHolder file(road_.OpenForRead());
     if (!file) {
         Fail(MessageText(texts::kOpenFailed, ShownName(target).c_str()).str());
         return EntryStep::kStop;

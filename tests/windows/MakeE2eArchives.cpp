@@ -192,6 +192,16 @@ int Run(const std::string& folder) {
                                              {"dot.", 946684800u, Text(8, 100)}};
     if (!WriteCase(folder, "unfit", unfit, plain)) return 1;
 
+    // Pairs of names that are one file to Windows, which compares names in
+    // any case of any script: the later entry wins, with a notice.
+    std::vector<FixtureEntry> samefile;
+    for (const char* utf8 :
+         {"a.txt", "A.TXT", "ａ.txt", "Ａ.txt", "α", "Α", "д", "Д", "d/f.txt", "./d//F.txt"}) {
+        samefile.push_back(
+            {utf8, 946684800u, Text(static_cast<std::uint32_t>(samefile.size()), 10)});
+    }
+    if (!WriteCase(folder, "samefile", samefile, plain)) return 1;
+
     // The self-extracting case: the shell puts program, archive and trailer
     // together as "copy /b" does.
     Bytes sfx;

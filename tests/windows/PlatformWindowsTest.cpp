@@ -3,16 +3,22 @@
 // the file system sees are the ones the program sees, and output files replace
 // their targets only when complete. The file system is inspected through
 // std::filesystem with UTF-16 names, independently of the code under test.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+#include <winioctl.h>
+// windows.h first: the headers below rely on its definitions.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "format/ArchiveHeader.h"
-#include "archive/PathParts.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/Text.h"
 #include "platform/windows/WideText.h"
 #include "support/TestSupport.h"
@@ -80,12 +86,6 @@ TEST(NameToWide, SeparatorsAreExactlyThoseTheProgramSees) {
 TEST(ToNativePath, GivesTheFileSystemNameWithWindowsSeparators) {
     EXPECT_EQ(platform::ToNativePath(kNihongo), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
     EXPECT_EQ(platform::ToNativePath("a/b\\c"), "a\\b\\c");
-    // Windows takes a slash for a separator: an entry name cannot climb out
-    // of its folder through one.
-    EXPECT_TRUE(LeavesFolder("sub/../../evil.txt"));
-    EXPECT_TRUE(LeavesFolder("../evil.txt"));
-    EXPECT_FALSE(LeavesFolder(std::string(kSoft) + "\\..a"));
-    EXPECT_FALSE(LeavesFolder(kHyouTxt));
     // 0x80 0x5C is one character to the program (and no character of code
     // page 932): the file system gets it as %80%5C, never as a separator.
     EXPECT_EQ(platform::ToNativePath("\x80\\..\\x"), "%80%5C..\\x");
@@ -190,24 +190,133 @@ TEST_F(WindowsFileSystem, OutputFileFailsWhereNoFileCanBe) {
     EXPECT_EQ(ListNames(Wide(L"")), std::vector<std::wstring>{L"folder"});
 }
 
-TEST_F(WindowsFileSystem, OutputFolderMakesFilesByNameBelowItsRoot) {
-    const std::string folderName = std::string(kSoft) + "\\" + kNihongo + "\\";
+// Folders opened one level at a time with NtCreateFile relative to their
+// parent's handle, names in UTF-8 as the extraction road gives them.
+TEST_F(WindowsFileSystem, FolderHandleMakesFilesByNameBelowItsRoot) {
     ASSERT_TRUE(platform::MakeDirectory(Path(kSoft)));
     ASSERT_TRUE(platform::MakeDirectory(Path(std::string(kSoft) + "\\" + kNihongo)));
-    platform::OutputFolder folder;
-    EXPECT_FALSE(folder.Open(Path(""), "missing\\"));
-    ASSERT_TRUE(folder.Open(Path(""), folderName));
+    platform::FolderHandle root, soft, nihongo, made, other;
+    ASSERT_TRUE(root.OpenRoot(Path("")));
+    EXPECT_EQ(root.OpenChild("missing", false, other), platform::ChildResult::kMissing);
+    ASSERT_EQ(root.OpenChild(platform::ToNativePath(kSoft), false, soft),
+              platform::ChildResult::kOpened);
+    ASSERT_EQ(soft.OpenChild(platform::ToNativePath(kNihongo), false, nihongo),
+              platform::ChildResult::kOpened);
+    // Names of one component only.
+    for (const char* name : {"a\\b", "a/b", "", ".", "..", "a:b"}) {
+        EXPECT_EQ(root.OpenChild(name, true, other), platform::ChildResult::kFailed) << name;
+    }
+    ASSERT_EQ(root.OpenChild("made", true, made), platform::ChildResult::kOpened);
+    EXPECT_TRUE(platform::QueryFile(Path("made")).isDirectory);
 
+    const std::string hyou = platform::ToNativePath(kHyouTxt);
     platform::OutputFileWriter writer;
-    EXPECT_FALSE(writer.Create(folder, "sub\\a.txt"));  // one name, no folders
-    ASSERT_TRUE(writer.Create(folder, kHyouTxt));
+    EXPECT_FALSE(writer.Create(nihongo, "sub\\a.txt"));  // one name, no folders
+    ASSERT_TRUE(writer.Create(nihongo, hyou));
     EXPECT_EQ(writer.Write("abc", 3), 3);
     ASSERT_TRUE(writer.Commit());
-    EXPECT_TRUE(folder.SetFileTime(kHyouTxt, 1234567890u));
+    EXPECT_TRUE(nihongo.SetFileTime(hyou, 1234567890u));
     const fs::path file =
         Wide(std::wstring(kSoftWide) + L"\\" + kNihongoWide + L"\\" + kHyouTxtWide);
     EXPECT_EQ(ReadAll(file), "abc");
-    EXPECT_EQ(platform::QueryFile(Path(folderName + kHyouTxt)).modifiedTime, 1234567890);
+    const platform::NameStatus status = nihongo.Query(hyou, false);
+    EXPECT_EQ(status.kind, platform::EntryKind::kFile);
+    EXPECT_EQ(status.size, 3);
+    EXPECT_EQ(status.modifiedTime, 1234567890);
+    EXPECT_EQ(soft.OpenChild(platform::ToNativePath(kNihongo) + "x", false, other),
+              platform::ChildResult::kMissing);
+
+    // An old file stays until the new one is complete; a file where a
+    // folder is asked for is no folder.
+    {
+        platform::OutputFileWriter replacing;
+        ASSERT_TRUE(replacing.Create(nihongo, hyou));
+        EXPECT_EQ(replacing.Write("new", 3), 3);
+        EXPECT_EQ(ReadAll(file), "abc");
+    }
+    EXPECT_EQ(ReadAll(file), "abc");
+    ASSERT_TRUE(writer.Create(nihongo, hyou));
+    EXPECT_EQ(writer.Write("new", 3), 3);
+    ASSERT_TRUE(writer.Commit());
+    EXPECT_EQ(ReadAll(file), "new");
+    EXPECT_EQ(ListNames(Wide(std::wstring(kSoftWide) + L"\\" + kNihongoWide)),
+              std::vector<std::wstring>{kHyouTxtWide});
+    EXPECT_EQ(nihongo.OpenChild(hyou, true, other), platform::ChildResult::kNotFolder);
+    // A folder cannot become a file; a new file not committed goes.
+    EXPECT_FALSE(writer.Create(root, "made"));
+    {
+        platform::OutputFileWriter discarded;
+        ASSERT_TRUE(discarded.Create(root, "gone.txt"));
+        EXPECT_EQ(discarded.Write("x", 1), 1);
+    }
+    EXPECT_FALSE(platform::QueryFile(Path("gone.txt")).exists);
+    // Names differing only in case are one name to the file system.
+    EXPECT_EQ(platform::SameNameKey("a\xC3\xA9.TXT"), platform::SameNameKey("A\xC3\x89.txt"));
+    EXPECT_EQ(platform::SameNameKey("\xEF\xBD\x81"), platform::SameNameKey("\xEF\xBC\xA1"));
+}
+
+// A junction from `link` (made here, empty) to the folder `target`: a
+// mount-point reparse point set with FSCTL_SET_REPARSE_POINT.
+bool MakeJunction(const std::wstring& link, const std::wstring& target) {
+    if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
+    const HANDLE handle =
+        ::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const std::wstring substitute = L"\\??\\" + target;
+    // REPARSE_DATA_BUFFER, mount point form: tag, lengths, then the
+    // substitute and print names, each with its terminator.
+    std::vector<std::uint8_t> buffer(8 + 8 + (substitute.size() + 1 + target.size() + 1) * 2);
+    auto put16 = [&](std::size_t at, std::size_t value) {
+        buffer[at] = static_cast<std::uint8_t>(value);
+        buffer[at + 1] = static_cast<std::uint8_t>(value >> 8);
+    };
+    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    std::memcpy(buffer.data(), &tag, 4);
+    put16(4, buffer.size() - 8);
+    put16(8, 0);
+    put16(10, substitute.size() * 2);
+    put16(12, (substitute.size() + 1) * 2);
+    put16(14, target.size() * 2);
+    std::memcpy(buffer.data() + 16, substitute.c_str(), (substitute.size() + 1) * 2);
+    std::memcpy(buffer.data() + 16 + (substitute.size() + 1) * 2, target.c_str(),
+                (target.size() + 1) * 2);
+    DWORD returned = 0;
+    const bool made =
+        ::DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
+                          static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr) != 0;
+    ::CloseHandle(handle);
+    return made;
+}
+
+// A symbolic link is a reparse point; the road takes every reparse point
+// below the output folder for a link, whatever its tag.
+TEST_F(WindowsFileSystem, AReparsePointBelowTheRootIsALink) {
+    ASSERT_TRUE(platform::MakeDirectory(Path("target")));
+    // A symbolic link where the system lets this user make one, else a
+    // junction (a mount-point reparse point) made by hand.
+    const std::wstring link = Wide(L"link").wstring();
+    const std::wstring target = Wide(L"target").wstring();
+    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(),
+                               SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* unprivileged */) &&
+        !MakeJunction(link, target)) {
+        GTEST_SKIP() << "neither a symbolic link nor a junction can be made here";
+    }
+    // Wine makes a Unix link and shows no reparse point: nothing to test there.
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        GTEST_SKIP() << "links here are no reparse points";
+    }
+    platform::FolderHandle root, other;
+    ASSERT_TRUE(root.OpenRoot(Path("")));
+    EXPECT_EQ(root.OpenChild("link", false, other), platform::ChildResult::kLink);
+    EXPECT_EQ(root.OpenChild("link", true, other), platform::ChildResult::kLink);
+    EXPECT_FALSE(other.valid());
+    EXPECT_EQ(root.Query("link", false).kind, platform::EntryKind::kSymbolicLink);
+    EXPECT_EQ(root.Query("link", true).kind, platform::EntryKind::kDirectory);
+    // The output folder itself may be one: the user's choice.
+    platform::FolderHandle chosen;
+    EXPECT_TRUE(chosen.OpenRoot(Path("link")));
 }
 
 TEST_F(WindowsFileSystem, LongNamesGetAShortTemporaryWhileTheNameItselfFits) {

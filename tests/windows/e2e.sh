@@ -264,8 +264,8 @@ if [ -f "$qk" ]; then
         [ "$(stat -c %Y "$dir/out/tree/日本語/ソフト/表示.txt" "$dir/out/tree/ﾊﾝｶｸ/part.bin" | tr '\n' ' ')" = "1234567890 1500000000 " ]
 fi
 
-## Names Windows would read as something else: qkdec.exe refuses the
-## archive before writing anything, qk.exe x leaves those entries out.
+## Names Windows would read as something else: qkdec.exe and qk.exe x both
+## refuse the archive before writing anything.
 fresh unfit unfit.qk1
 mkdir "$dir/out"
 run "$dir" "" "$qkdec" -y -dout unfit.qk1
@@ -275,8 +275,25 @@ if [ -f "$qk" ]; then
     run "$dir" "" "$qk" x -q -o out2 unfit.qk1
     expect "unfit names: qk.exe x fails" [ "$rc" != 0 ]
     expect "unfit names: qk.exe x says why" grep -q "a name Windows cannot give a file" "$dir/err.txt"
-    expect "unfit names: qk.exe x writes the fit entry only" \
-        [ "$(cd "$dir/out2" && find . -type f | sort | tr '\n' ' ')" = "./ok.txt " ]
+    expect "unfit names: qk.exe x writes nothing, not even its folder" [ ! -e "$dir/out2" ]
+fi
+
+## Names that are one file to Windows (in another case, of any script; "."
+## and empty components): both programs write the later entry over the
+## earlier one with a notice.
+fresh samefile samefile.qk1
+mkdir "$dir/out"
+run "$dir" "" "$qkdec" -y -dout samefile.qk1
+expect "same file: qkdec.exe writes all" [ "$rc" = 0 ]
+expect "same file: qkdec.exe tells of every later entry" \
+    [ "$(LC_ALL=C grep -cF -- "$(sjis "が重複しています。")" "$dir/out.txt")" = 5 ]
+expect "same file: qkdec.exe leaves one file of each" [ "$(find "$dir/out" -type f | wc -l)" = 5 ]
+if [ -f "$qk" ]; then
+    run "$dir" "" "$qk" x -f -o out2 samefile.qk1
+    expect "same file: qk.exe x writes all" [ "$rc" = 0 ]
+    expect "same file: qk.exe x tells of every later entry" \
+        [ "$(grep -c "another entry of the archive lands on this file too" "$dir/err.txt")" = 5 ]
+    expect "same file: qk.exe x leaves one file of each" [ "$(find "$dir/out2" -type f | wc -l)" = 5 ]
 fi
 
 ## At a console: a pseudo-terminal gives the program a Wine console, so the

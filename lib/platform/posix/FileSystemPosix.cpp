@@ -1,5 +1,6 @@
 // POSIX side of the file, directory and time calls.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,9 +8,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
+#include "platform/PartialFile.h"
 #include "platform/Text.h"
 
 namespace qk::platform {
@@ -36,6 +40,28 @@ bool SetTimesAt(int folder, const std::string& name, std::uint32_t time, int fla
     times[1] = times[0];
     return ::utimensat(folder, name.c_str(), times, flags) == 0;
 }
+
+// Holds back the signals that end a program (their handler removes the
+// partial file) from the creation of a file until it is registered: the file
+// would otherwise stay behind, empty, when one came in between.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
+        held_ = ::pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
+    }
+    ~SignalsHeld() {
+        if (held_) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+    bool held_ = false;
+};
 
 bool WriteAll(int fd, const std::uint8_t* data, std::int64_t count) {
     while (count > 0) {
@@ -139,62 +165,6 @@ std::string ProgramFilePath() {
 }
 
 // ---------------------------------------------------------------------------
-// Output folders
-// ---------------------------------------------------------------------------
-
-namespace {
-
-// A folder opened only to name files in it: O_PATH needs no read permission
-// on the folder, so a folder that may be written but not listed still works.
-#ifdef O_PATH
-constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-#else
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-#endif
-
-}  // namespace
-
-OutputFolder::~OutputFolder() {
-    Close();
-}
-
-void OutputFolder::Close() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-    descriptor_ = -1;
-}
-
-bool OutputFolder::valid() const {
-    return descriptor_ >= 0;
-}
-
-bool OutputFolder::Open(const std::string& root, const std::string& relative) {
-    Close();
-    int fd = ::open(root.empty() ? "." : ToNativePath(root).c_str(), kFolderFlags);
-    if (fd < 0) return false;
-    // Split where the file system splits: at every '/' of the native form.
-    const std::string path = ToNativePath(relative);
-    std::size_t start = 0;
-    while (start < path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        const std::string component = path.substr(start, end - start);
-        start = end + 1;
-        if (component.empty() || component == ".") continue;
-        const int next = ::openat(fd, component.c_str(), kFolderFlags | O_NOFOLLOW);
-        ::close(fd);
-        if (next < 0) return false;
-        fd = next;
-    }
-    descriptor_ = fd;
-    return true;
-}
-
-bool OutputFolder::SetFileTime(const std::string& name, std::uint32_t time) const {
-    return descriptor_ >= 0 &&
-           SetTimesAt(descriptor_, ToNativePath(name), time, AT_SYMLINK_NOFOLLOW);
-}
-
-// ---------------------------------------------------------------------------
 // Output files
 // ---------------------------------------------------------------------------
 
@@ -236,16 +206,19 @@ bool OutputFileWriter::Create(const std::string& target) {
     return CreateAt(AT_FDCWD, ToNativePath(target));
 }
 
-bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& name) {
+bool OutputFileWriter::Create(const FolderHandle& folder, std::string_view name) {
     Discard();
-    const std::string native = ToNativePath(name);
-    // One name: a '/' would lead through folders that were never checked.
-    if (!folder.valid() || native.empty() || native.find('/') != std::string::npos) return false;
-    return CreateAt(folder.descriptor_, native);
+    // One name, as the file system reads it: no separator, no terminator.
+    if (!folder.valid() || name.empty() || name == "." || name == ".." ||
+        name.find_first_of(std::string_view("/\0", 2)) != std::string_view::npos) {
+        return false;
+    }
+    return CreateAt(folder.descriptor_, std::string(name));
 }
 
 // `target` is native and relative to `folder`.
 bool OutputFileWriter::CreateAt(int folder, std::string target) {
+    const SignalsHeld held;
     // A new target is written in place. O_EXCL never follows a link and
     // never opens what exists, so an old file, a link or a folder at the
     // target takes the way through a temporary below.
@@ -255,6 +228,7 @@ bool OutputFileWriter::CreateAt(int folder, std::string target) {
         folder_ = folder;
         target_ = target;
         temporary_ = target_;
+        slot_ = partial::Register(folder_, temporary_.c_str());
         return true;
     }
     if (errno != EEXIST) return false;
@@ -283,6 +257,7 @@ bool OutputFileWriter::CreateAt(int folder, std::string target) {
     folder_ = folder;
     target_ = target;
     temporary_ = temporary;
+    slot_ = partial::Register(folder_, temporary_.c_str());
     return true;
 }
 
@@ -299,6 +274,10 @@ bool OutputFileWriter::Commit() {
         closed && (temporary_ == target_ ||
                    ::renameat(folder_, temporary_.c_str(), folder_, target_.c_str()) == 0);
     if (!placed) ::unlinkat(folder_, temporary_.c_str(), 0);
+    // Only now: a signal before the rename must still find the temporary, and
+    // one after it finds the name gone.
+    partial::Unregister(slot_);
+    slot_ = -1;
     temporary_.clear();
     return placed;
 }
@@ -312,6 +291,8 @@ void OutputFileWriter::Discard() {
         ::unlinkat(folder_, temporary_.c_str(), 0);
         temporary_.clear();
     }
+    partial::Unregister(slot_);
+    slot_ = -1;
 }
 
 }  // namespace qk::platform

@@ -15,12 +15,16 @@
 #include <sys/timeb.h>
 #include <sys/utime.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
 
 #include "platform/Directory.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
+#include "platform/PartialFile.h"
 #include "platform/Text.h"
+#include "platform/windows/NtFiles.h"
 #include "platform/windows/WideText.h"
 
 namespace qk::platform {
@@ -63,6 +67,13 @@ std::size_t NameStart(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
     if (slash != std::wstring::npos) return slash + 1;
     return path.size() >= 2 && path[1] == L':' ? 2 : 0;
+}
+
+// Marks an open file (DELETE access) to be deleted when its last handle closes.
+void MarkForDeletion(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 // True when `path`, made absolute, is within the limits of a name and a path.
@@ -186,57 +197,11 @@ OutputFileWriter::~OutputFileWriter() {
     Discard();
 }
 
-OutputFolder::~OutputFolder() {
-    Close();
-}
-
-void OutputFolder::Close() {
-    path_.clear();
-    open_ = false;
-}
-
-bool OutputFolder::valid() const {
-    return open_;
-}
-
-// Windows gives no handle to make files relative to, so the folder is kept
-// as its path, checked here: no link on the way below the root (every byte
-// that may be a separator ends a folder to check), and a folder at the end.
-bool OutputFolder::Open(const std::string& root, const std::string& relative) {
-    Close();
-    for (std::size_t p = 0; p < relative.size(); ++p) {
-        if (relative[p] != '/' && relative[p] != '\\') continue;
-        if (QueryEntryKind(root + relative.substr(0, p)) == EntryKind::kSymbolicLink) return false;
-    }
-    std::string path = root + relative;
-    if (!path.empty() && QueryEntryKind(path) == EntryKind::kSymbolicLink && !relative.empty()) {
-        return false;
-    }
-    if (!path.empty() && !QueryFile(path).isDirectory) return false;
-    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
-    path_ = path;
-    open_ = true;
-    return true;
-}
-
-bool OutputFolder::SetFileTime(const std::string& name, std::uint32_t time) const {
-    return open_ && platform::SetFileTime(path_ + name, time);
-}
-
-bool OutputFileWriter::Create(const OutputFolder& folder, const std::string& name) {
-    Discard();
-    const std::wstring wide = NameToWide(name);
-    if (!folder.valid() || wide.empty()) return false;
-    for (wchar_t c : wide) {
-        if (IsSlash(c)) return false;
-    }
-    return Create(folder.path_ + name);
-}
-
 // The temporary is opened for writing only, shared with no one while it is
 // written (nothing may read a half-written file or write beside us),
 // replacing whatever has its name, with normal attributes. The stdio stream
-// over its handle does the writing.
+// over its handle does the writing. DELETE access lets an interrupted program
+// mark it for deletion (PartialFile.h).
 bool OutputFileWriter::Create(const std::string& target) {
     Discard();
     const std::wstring wideTarget = NameToWide(target);
@@ -250,33 +215,136 @@ bool OutputFileWriter::Create(const std::string& target) {
     // A target beyond the limits could never be put in place.
     if (!FitsLimits(wideTarget)) return false;
     const std::wstring wideTemporary = TemporaryNameFor(wideTarget);
-    const HANDLE handle = ::CreateFileW(wideTemporary.c_str(), GENERIC_WRITE, 0, nullptr,
+    partial::Lock();
+    const HANDLE handle = ::CreateFileW(wideTemporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) slot_ = partial::Register(handle);
+    partial::Unlock();
     if (handle == INVALID_HANDLE_VALUE) return false;
+    // Without a stream over it the temporary goes at once.
+    const auto abandon = [&](int fd) {
+        partial::Lock();
+        MarkForDeletion(handle);
+        if (fd >= 0) {
+            ::_close(fd);  // closes the handle as well
+        } else {
+            ::CloseHandle(handle);
+        }
+        partial::Unregister(slot_);
+        slot_ = -1;
+        partial::Unlock();
+        return false;
+    };
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
-    if (fd < 0) {
-        ::CloseHandle(handle);
-        ::DeleteFileW(wideTemporary.c_str());
-        return false;
-    }
+    if (fd < 0) return abandon(-1);
     file_ = ::_fdopen(fd, "wb");
-    if (!file_) {
-        ::_close(fd);  // closes the handle as well
-        ::DeleteFileW(wideTemporary.c_str());
+    if (!file_) return abandon(fd);
+    temporary_ = Keep(wideTemporary);
+    target_ = Keep(wideTarget);
+    return true;
+}
+
+// In an open folder: the file is made with NtCreateFile relative to the
+// folder's handle, new under its own name where nothing stands there, else as
+// a temporary beside the target, renamed over it (relative to the same
+// folder) once complete. Written straight through its handle.
+bool OutputFileWriter::Create(const FolderHandle& folder, std::string_view name) {
+    Discard();
+    const std::wstring wideName = windows::FromUtf8(name);
+    if (!folder.valid() || wideName.empty() || wideName == L"." || wideName == L".." ||
+        wideName.find_first_of(std::wstring_view(L"\\/\0:", 4)) != std::wstring::npos) {
         return false;
     }
-    target_ = Keep(wideTarget);
-    temporary_ = Keep(wideTemporary);
+    const HANDLE root = static_cast<HANDLE>(folder.handle_);
+    const ACCESS_MASK access = GENERIC_WRITE | DELETE;
+    const ULONG options = windows::kNonDirectoryFile | windows::kOpenReparsePoint;
+    HANDLE handle = nullptr;
+    partial::Lock();
+    LONG status =
+        windows::OpenRelative(root, wideName, access, windows::kFileCreate, options, handle);
+    if (status >= 0) {
+        slot_ = partial::Register(handle);
+        partial::Unlock();
+        handle_ = handle;
+        folder_ = root;
+        inPlace_ = true;
+        target_ = std::string(name);
+        temporary_ = target_;
+        return true;
+    }
+    partial::Unlock();
+    if (status != windows::kStatusObjectNameCollision) return false;
+    // An old file (or a link, which is replaced, not followed) stays until
+    // the new one is complete; a folder, or a link to one, cannot be replaced.
+    if (folder.Query(name, true).kind == EntryKind::kDirectory) return false;
+    std::wstring wideTemporary;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        static std::atomic<unsigned> counter{0};
+        wchar_t suffix[48];
+        std::swprintf(suffix, sizeof suffix / sizeof suffix[0], L".qktmp-%lx-%x",
+                      static_cast<unsigned long>(::GetCurrentProcessId()), counter.fetch_add(1));
+        wideTemporary = wideName + suffix;
+        if (wideTemporary.size() > folder.NameMax()) wideTemporary = suffix;
+        partial::Lock();
+        status = windows::OpenRelative(root, wideTemporary, access, windows::kFileCreate, options,
+                                       handle);
+        if (status >= 0) slot_ = partial::Register(handle);
+        partial::Unlock();
+        if (status != windows::kStatusObjectNameCollision) break;
+    }
+    if (status < 0) return false;
+    handle_ = handle;
+    folder_ = root;
+    inPlace_ = false;
+    target_ = std::string(name);
+    temporary_ = windows::ToUtf8(wideTemporary);
     return true;
 }
 
 std::int64_t OutputFileWriter::Write(const void* data, std::int64_t count) {
-    if (!file_ || count <= 0) return 0;
+    if (count <= 0) return 0;
+    if (handle_) {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        std::int64_t done = 0;
+        while (done < count) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::int64_t>(count - done, 1 << 30));
+            DWORD written = 0;
+            if (!::WriteFile(static_cast<HANDLE>(handle_), bytes + done, chunk, &written,
+                             nullptr) ||
+                written == 0) {
+                break;
+            }
+            done += written;
+        }
+        return done;
+    }
+    if (!file_) return 0;
     return static_cast<std::int64_t>(std::fwrite(data, 1, static_cast<std::size_t>(count), file_));
 }
 
+bool OutputFileWriter::CommitInFolder() {
+    const HANDLE handle = static_cast<HANDLE>(handle_);
+    bool placed = true;
+    partial::Lock();
+    // The temporary takes the target's name, relative to the same folder.
+    if (!inPlace_) {
+        placed = windows::RenameRelative(handle, static_cast<HANDLE>(folder_),
+                                         windows::FromUtf8(target_));
+    }
+    if (!placed) MarkForDeletion(handle);
+    placed = ::CloseHandle(handle) != 0 && placed;
+    handle_ = nullptr;
+    partial::Unregister(slot_);
+    slot_ = -1;
+    partial::Unlock();
+    temporary_.clear();
+    return placed;
+}
+
 bool OutputFileWriter::Commit() {
+    if (handle_) return CommitInFolder();
     if (!file_) return false;
+    partial::Lock();
     const bool flushed = std::fflush(file_) == 0;
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
@@ -285,11 +353,22 @@ bool OutputFileWriter::Commit() {
                        ::MoveFileExW(wideTemporary.c_str(), Restore(target_).c_str(),
                                      MOVEFILE_REPLACE_EXISTING) != 0;
     if (!moved) ::DeleteFileW(wideTemporary.c_str());
+    partial::Unregister(slot_);
+    slot_ = -1;
+    partial::Unlock();
     temporary_.clear();
     return moved;
 }
 
 void OutputFileWriter::Discard() {
+    partial::Lock();
+    if (handle_) {
+        // Deleted when its handle closes, a new file under its name as well.
+        MarkForDeletion(static_cast<HANDLE>(handle_));
+        ::CloseHandle(static_cast<HANDLE>(handle_));
+        handle_ = nullptr;
+        temporary_.clear();
+    }
     if (file_) {
         std::fclose(file_);
         file_ = nullptr;
@@ -298,6 +377,9 @@ void OutputFileWriter::Discard() {
         ::DeleteFileW(Restore(temporary_).c_str());
         temporary_.clear();
     }
+    partial::Unregister(slot_);
+    slot_ = -1;
+    partial::Unlock();
 }
 
 }  // namespace qk::platform

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "console/Console.h"
+#include "platform/PartialFile.h"
 #include "platform/Text.h"
 
 namespace qk::platform {
@@ -22,14 +23,41 @@ volatile std::sig_atomic_t gRawMode = 0;
 constexpr int kRestoringSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 struct sigaction gPreviousActions[4];
 
+// Only async-signal-safe calls: unlinkat (through DiscardPartialFiles),
+// tcsetattr, sigaction, raise. The signal is blocked while the handler runs,
+// so the raised one ends the program with the default action as soon as the
+// handler returns.
 extern "C" void RestoreAndReraise(int signal) {
+    platform::DiscardPartialFiles();
     if (gRawMode) ::tcsetattr(STDIN_FILENO, TCSANOW, &gSavedMode);
     gRawMode = 0;
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+    ::raise(signal);
 }
 
 }  // namespace
+
+void InstallInterruptHandlers() {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGXFSZ, &ignore, nullptr);
+
+    struct sigaction action = {};
+    action.sa_handler = RestoreAndReraise;
+    sigemptyset(&action.sa_mask);
+    // The other ending signals wait while one is handled.
+    for (int signal : kRestoringSignals) sigaddset(&action.sa_mask, signal);
+    for (int signal : kRestoringSignals) {
+        struct sigaction previous;
+        if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
+        ::sigaction(signal, &action, nullptr);
+    }
+}
 
 void WriteConsole(std::string_view programText) {
     const std::string bytes = ToConsole(programText);
@@ -74,6 +102,7 @@ KeyReader::KeyReader() {
     struct sigaction action = {};
     action.sa_handler = RestoreAndReraise;
     sigemptyset(&action.sa_mask);
+    for (int signal : kRestoringSignals) sigaddset(&action.sa_mask, signal);
     for (int i = 0; i < 4; ++i) ::sigaction(kRestoringSignals[i], &action, &gPreviousActions[i]);
 
     gRawMode = 1;

@@ -21,6 +21,7 @@
 #undef WriteConsole
 
 #include "console/Console.h"
+#include "platform/PartialFile.h"
 #include "platform/Text.h"
 #include "platform/windows/WideText.h"
 
@@ -81,7 +82,36 @@ void WriteToConsole(HANDLE console, std::string_view programText) {
     }
 }
 
+// Runs on a thread of its own that the system starts for the event. The
+// partial file is marked for deletion and the process ends at once
+// (TerminateProcess: no runtime clean-up that could wait for a lock the
+// interrupted thread holds); closing its handles deletes the file. _getch
+// leaves the console's mode alone, so there is nothing to restore.
+BOOL WINAPI EndOnControlEvent(DWORD event) {
+    UINT code = 0;
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            code = 130;  // 128 + SIGINT, as a POSIX shell reports an interrupted program
+            break;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            code = 129;  // 128 + SIGHUP
+            break;
+        default:
+            return FALSE;
+    }
+    DiscardPartialFiles();
+    ::TerminateProcess(::GetCurrentProcess(), code);
+    return TRUE;
+}
+
 }  // namespace
+
+void InstallInterruptHandlers() {
+    ::SetConsoleCtrlHandler(EndOnControlEvent, TRUE);
+}
 
 void WriteConsole(std::string_view programText) {
     const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);

@@ -52,62 +52,6 @@ TEST(PathParts, JoinsWithoutAddingASeparator) {
     EXPECT_EQ(PathParts("", "a.txt").full, "a.txt");
 }
 
-TEST(PathParts, NamesThatLeaveTheFolder) {
-    for (const char* name : {"../x", "a/../../x", "a/..", "..", "/etc/x", "C:x", "c:/x"}) {
-        EXPECT_TRUE(LeavesFolder(name)) << name;
-    }
-    for (const char* name : {"a/b.txt", "..a", "a..", "a/.../b", "./x", "\x95\x5C..", "1:x"}) {
-        EXPECT_FALSE(LeavesFolder(name)) << name;
-    }
-}
-
-TEST(PathParts, UncAndBackslashFormsLeaveTheFolderToo) {
-    for (const char* name : {"\\\\server\\share\\x", "//server/share/x", "\\x", "a\\..\\..\\x"}) {
-        EXPECT_TRUE(LeavesFolder(name, '\\')) << name;
-    }
-    // After the separators are made one (as the table parser does), a
-    // backslash name leaves the folder on POSIX as well.
-    EXPECT_TRUE(LeavesFolder("//server/share/x", '/'));
-#ifdef _WIN32
-    // 0x80 0x5C is one character to the format and none to CP932: the file
-    // system gets %80%5C, never a separator; the trailing dots of the
-    // component still make the name unfit for Windows.
-    EXPECT_FALSE(LeavesFolder("\x80\\..\\x", '\\'));
-    EXPECT_TRUE(UnfitForWindows("\x80\\..\\x"));
-#else
-    // 0x80 is a lead byte to the format but a character of its own to CP932,
-    // so a file system reading the bytes as they stand sees a separator: the
-    // second reading catches it.
-    EXPECT_TRUE(LeavesFolder("\x80\\..\\x", '\\'));
-    EXPECT_TRUE(UnfitForWindows("\x80\\..\\x"));
-#endif
-}
-
-TEST(PathParts, NamesWindowsCannotHold) {
-    for (const char* name :
-         {"CON",     "con.txt",  "dir\\Nul", "Aux.tar.gz/x", "PRN ",
-          "COM1",    "lpt9.log", "CONOUT$",  "a:b",          "dir/file.txt:stream",
-          "a.",      "dir./x",   "a ",       "x/y ",         "a<b",
-          "a|b",     "a?b",      "a*b",      "a\"b",         "a\x01z",
-          "a\x1B[2J"}) {
-        EXPECT_TRUE(UnfitForWindows(name)) << name;
-    }
-    for (const char* name :
-         {"CONFIG.SYS", "console", "COM10", "COM0", "LPT", "nul_x", "a.b", ".profile", "..a", "a b",
-          "./x", "dir\\x", "\x95\\\x95\\.txt", "\x83\x7C"}) {
-        EXPECT_FALSE(UnfitForWindows(name)) << name;
-    }
-    // A double-byte character whose second byte is 0x5C does not end a
-    // component: 表 followed by CON is no device name.
-    EXPECT_FALSE(
-        UnfitForWindows("\x95\x5C"
-                        "CON"));
-    // 0x80 pairs for the format only; CP932 sees a separator before CON.
-    EXPECT_TRUE(
-        UnfitForWindows("\x80\x5C"
-                        "CON"));
-}
-
 TEST(PathParts, ShownNamesCarryNoControlBytes) {
     EXPECT_EQ(ShownName("plain/name.txt"), "plain/name.txt");
     EXPECT_EQ(ShownName("a\nb\rc\td\x7F"), "a%0Ab%0Dc%09d%7F");

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "platform/FileSystem.h"
+#include "platform/FolderHandle.h"
 #include "platform/Memory.h"
 #include "support/TestSupport.h"
 
@@ -97,49 +98,73 @@ TEST_F(OutputFileTest, FolderIsOpenedWithoutLinksAndKeptWhateverHappensToItsPath
     fs::create_directory(Path("elsewhere"));
     fs::create_symlink(Path("root"), Path("rootlink"));
     fs::create_symlink(Path("elsewhere"), Path("root/link"));
+    fs::create_symlink(Path("nowhere"), Path("root/dangling"));
+    test::WriteFileBytes(Path("root/file"), {'f'});
 
-    OutputFolder folder;
     // The root may be a link; a folder below it may not, nor a missing one.
-    EXPECT_TRUE(folder.Open(Path("rootlink/"), "sub/deep/"));
-    EXPECT_FALSE(folder.Open(Path("root/"), "link/"));
-    EXPECT_FALSE(folder.valid());
-    EXPECT_FALSE(folder.Open(Path("root/"), "missing/"));
+    FolderHandle root;
+    ASSERT_TRUE(root.OpenRoot(Path("rootlink/")));
+    FolderHandle sub, deep, other;
+    EXPECT_EQ(root.OpenChild("sub", false, sub), ChildResult::kOpened);
+    EXPECT_EQ(sub.OpenChild("deep", false, deep), ChildResult::kOpened);
+    for (const bool make : {false, true}) {
+        EXPECT_EQ(root.OpenChild("link", make, other), ChildResult::kLink);
+        EXPECT_EQ(root.OpenChild("dangling", make, other), ChildResult::kLink);
+        EXPECT_EQ(root.OpenChild("file", make, other), ChildResult::kNotFolder);
+        EXPECT_FALSE(other.valid());
+    }
+    EXPECT_EQ(root.OpenChild("missing", false, other), ChildResult::kMissing);
+    EXPECT_FALSE(fs::exists(Path("nowhere")));
+    EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
+    // Names of one component only.
+    for (const char* name : {"sub/deep", "", ".", ".."}) {
+        EXPECT_EQ(root.OpenChild(name, true, other), ChildResult::kFailed) << name;
+    }
+    EXPECT_EQ(root.OpenChild("made", true, other), ChildResult::kOpened);
+    EXPECT_TRUE(fs::is_directory(Path("root/made")));
 
     // The path is swapped for a link after the folder was opened: the file
     // still lands in the folder opened, nothing in the link's target.
-    ASSERT_TRUE(folder.Open(Path("root/"), "sub/"));
     fs::rename(Path("root/sub"), Path("root/moved"));
     fs::create_symlink(Path("elsewhere"), Path("root/sub"));
     OutputFileWriter file;
-    ASSERT_TRUE(file.Create(folder, "a.txt"));
+    ASSERT_TRUE(file.Create(sub, "a.txt"));
     EXPECT_EQ(file.Write("a", 1), 1);
     ASSERT_TRUE(file.Commit());
-    EXPECT_TRUE(folder.SetFileTime("a.txt", 1000000000u));
+    EXPECT_TRUE(sub.SetFileTime("a.txt", 1000000000u));
     EXPECT_EQ(test::ReadFileBytes(Path("root/moved/a.txt")), Bytes{'a'});
     EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
-    struct stat st;
-    ASSERT_EQ(::stat(Path("root/moved/a.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtime, 1000000000);
+    const NameStatus status = sub.Query("a.txt", false);
+    EXPECT_EQ(status.kind, EntryKind::kFile);
+    EXPECT_EQ(status.size, 1);
+    EXPECT_EQ(status.modifiedTime, 1000000000);
 
     // One name only: a separator would lead through folders never checked.
     OutputFileWriter nested;
-    EXPECT_FALSE(nested.Create(folder, "deep/b.txt"));
-    EXPECT_FALSE(nested.Create(folder, ""));
+    EXPECT_FALSE(nested.Create(sub, "deep/b.txt"));
+    EXPECT_FALSE(nested.Create(sub, ""));
+    EXPECT_FALSE(nested.Create(sub, ".."));
 
-    // The time of a link at the name is the link's own.
+    // The time of a link at the name is the link's own; a query tells the
+    // link from what it leads to.
     fs::create_symlink(Path("elsewhere"), Path("root/moved/timelink"));
+    struct stat st;
     ASSERT_EQ(::stat(Path("elsewhere").c_str(), &st), 0);
     const time_t before = st.st_mtime;
-    EXPECT_TRUE(folder.SetFileTime("timelink", 1000000000u));
+    EXPECT_TRUE(sub.SetFileTime("timelink", 1000000000u));
     ASSERT_EQ(::stat(Path("elsewhere").c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, before);
+    EXPECT_EQ(sub.Query("timelink", false).kind, EntryKind::kSymbolicLink);
+    EXPECT_EQ(sub.Query("timelink", true).kind, EntryKind::kDirectory);
+    EXPECT_EQ(sub.Query("missing", true).kind, EntryKind::kMissing);
 }
 
 TEST_F(OutputFileTest, FolderThatMayBeWrittenButNotListed) {
     fs::create_directory(Path("dropbox"));
     fs::permissions(Path("dropbox"), fs::perms::owner_write | fs::perms::owner_exec);
-    OutputFolder folder;
-    ASSERT_TRUE(folder.Open(Path(""), "dropbox/"));
+    FolderHandle root, folder;
+    ASSERT_TRUE(root.OpenRoot(dir_.path()));
+    ASSERT_EQ(root.OpenChild("dropbox", false, folder), ChildResult::kOpened);
     OutputFileWriter file;
     ASSERT_TRUE(file.Create(folder, "in.txt"));
     EXPECT_EQ(file.Write("x", 1), 1);

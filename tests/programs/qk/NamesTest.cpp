@@ -2,6 +2,7 @@
 // and the conversions between CP932 names and the user's charset.
 #include <gtest/gtest.h>
 
+#include "platform/FileSystem.h"
 #include "qk/Charset.h"
 #include "qk/EntryPath.h"
 #include "qk/Glob.h"
@@ -48,27 +49,87 @@ TEST(GlobTest, AWordSelectsItsFolder) {
     EXPECT_TRUE(SelectsEntry("d*", "dir/a.txt", CharacterSet::kBytes));
 }
 
-TEST(EntryPathTest, RefusesNamesThatLeaveTheFolder) {
-    std::vector<std::string> parts;
-    std::string reason;
-    for (const char* name :
-         {"..\\evil", "a\\..\\..\\evil", "\\abs", "C:\\x", "c:x", "", ".\\", "\\\\server\\share"}) {
-        EXPECT_FALSE(SplitEntryName(name, parts, reason)) << name;
-        EXPECT_TRUE(parts.empty()) << name;
+// The plain definition: the whole name, or a leading folder of it.
+bool SelectsByDefinition(std::string_view pattern, std::string_view name, CharacterSet set) {
+    while (pattern.size() > 1 && pattern.back() == '/') pattern.remove_suffix(1);
+    if (GlobMatch(pattern, name, set)) return true;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '/' && GlobMatch(pattern, name.substr(0, i), set)) return true;
+    }
+    return false;
+}
+
+TEST(GlobTest, SelectionAgreesWithTheDefinition) {
+    const std::vector<std::string> patterns = {
+        "",     "*",       "**",   "a",     "a/",   "a/b",      "a*",    "*b",
+        "a?c",  "?",       "[ab]", "[!a]*", "a[b",  "*/c",      "a/*/c", "*.txt",
+        "d*/x", "[a-c]/*", "a**b", "*a*b*", "[]x]", "\x95\x5C*"};
+    const std::vector<std::string> names = {
+        "",          "a",   "b", "abc",   "a/b",       "a/b/c",      "a/bb/c", "dir/x",
+        "d/x/y.txt", "a[b", "]", "x.txt", "a/x.txt/b", "\x95\x5C/a", "ab/b",   "a/b/a/b"};
+    for (const CharacterSet set :
+         {CharacterSet::kBytes, CharacterSet::kCp932, CharacterSet::kUtf8}) {
+        for (const std::string& pattern : patterns) {
+            for (const std::string& name : names) {
+                EXPECT_EQ(SelectsEntry(pattern, name, set), SelectsByDefinition(pattern, name, set))
+                    << "'" << pattern << "' '" << name << "' " << static_cast<int>(set);
+            }
+        }
     }
 }
 
+TEST(GlobTest, DeepNameInLinearTime) {
+    // 100,000 components: every leading folder is a candidate; matching each
+    // on its own would take the square of the name's length.
+    std::string name;
+    for (int i = 0; i < 100000; ++i) name += "a/";
+    name += "f";
+    EXPECT_TRUE(SelectsEntry("a/a/*/f", name, CharacterSet::kUtf8));
+    EXPECT_TRUE(SelectsEntry("*a", name, CharacterSet::kUtf8));
+    EXPECT_FALSE(SelectsEntry("*b*", name, CharacterSet::kUtf8));
+    EXPECT_FALSE(SelectsEntry("*/g", name, CharacterSet::kCp932));
+}
+
+// qk reads names with '\\' between components and takes the library's road
+// with them: the same check as qkdec.
+extract::Refusal Check(std::string_view name, const NameCodec& codec, extract::EntryName& entry) {
+    const extract::RoadSettings settings = RoadSettingsFor(codec);
+    return entry.Parse(name, settings.separator, settings.textMode, extract::NameLimits());
+}
+
+TEST(EntryPathTest, RefusesNamesThatLeaveTheFolder) {
+    const NameCodec utf8(Charset::kUtf8, true);
+    extract::EntryName entry;
+    for (const char* name :
+         {"..\\evil", "a\\..\\..\\evil", "\\abs", "C:\\x", "c:x", "C:", "\\\\server\\share"}) {
+        EXPECT_TRUE(extract::LeadsOutside(Check(name, utf8, entry))) << name;
+    }
+    for (const char* name : {"", ".\\", "dir\\"}) {
+        EXPECT_EQ(Check(name, utf8, entry), extract::Refusal::kNoFileName) << name;
+    }
+    EXPECT_EQ(RefusalText(extract::Refusal::kDriveLetter), "drive letter");
+}
+
 TEST(EntryPathTest, SplitsAtSeparatorsButNotAtTrailBytes) {
-    std::vector<std::string> parts;
-    std::string reason;
-    ASSERT_TRUE(SplitEntryName("dir\\" + kHyou + "\\.\\\\" + kHyou + ".txt", parts, reason));
-    EXPECT_EQ(parts, (std::vector<std::string>{"dir", kHyou, kHyou + ".txt"}));
-    // A name such as "..x" or "x.." is an ordinary name.
-    ASSERT_TRUE(SplitEntryName("..x\\x..", parts, reason));
-    EXPECT_EQ(parts.size(), 2u);
+    extract::EntryName entry;
+    const NameCodec cp932(Charset::kCp932, false);
+    ASSERT_EQ(Check("dir\\" + kHyou + "\\.\\\\" + kHyou + ".txt", cp932, entry),
+              extract::Refusal::kNone);
+    ASSERT_EQ(entry.count(), 3u);
+    // The stored bytes, but on Windows, whose file system always takes UTF-16.
+    const std::string hyou = platform::kSeparator == '\\' ? "\xE8\xA1\xA8" : kHyou;
+    EXPECT_EQ(entry.native(0), "dir");
+    EXPECT_EQ(entry.native(1), hyou);
+    EXPECT_EQ(entry.native(2), hyou + ".txt");
+    // Under --charset=utf-8 the file system gets UTF-8.
+    const NameCodec utf8(Charset::kUtf8, true);
+    ASSERT_EQ(Check(kHyou + "\\x", utf8, entry), extract::Refusal::kNone);
+    EXPECT_EQ(entry.native(0), "\xE8\xA1\xA8");
+    // A name such as "..x" or "x..y" is an ordinary name.
+    ASSERT_EQ(Check("..x\\x..y", cp932, entry), extract::Refusal::kNone);
+    EXPECT_EQ(entry.count(), 2u);
     EXPECT_EQ(WithSlashes("a\\" + kHyou + "\\b"), "a/" + kHyou + "/b");
     // A '/' after a lead byte stays inside its component, also when shown.
-    const NameCodec utf8(Charset::kUtf8, true);
     EXPECT_EQ(ShownName("d\\\x81/x", utf8), "d/%81%2Fx");
     EXPECT_EQ(ShownName("d\\" + kHyou, utf8), "d/\xE8\xA1\xA8");
 }

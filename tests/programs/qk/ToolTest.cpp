@@ -257,27 +257,45 @@ TEST_F(ToolTest, ExtractPoliciesForExistingFiles) {
     r = RunQk(work_.path(), "x -f " + archive);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(FileSha(notes), fresh);
+
+    // Skipped files are named with their folder, as written ones.
+    WriteText(Path("out/notes.txt"), "mine");
+    r = RunQk(work_.path(), "x -n -o out '" + Vector("basic") + "' notes.txt readme.txt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "  out/readme.txt\n  skipped out/notes.txt (exists)\n");
+    EXPECT_EQ(ReadText(Path("out/notes.txt")), "mine");
 }
 
 TEST_F(ToolTest, ExtractNeverLeavesTheOutputFolder) {
-    WriteArchiveFile(Path("evil.qk1"), {{"..\\up.txt", "x"},
+    WriteArchiveFile(Path("evil.qk1"), {{"good\\ok.txt", "fine"},
+                                        {"..\\up.txt", "x"},
                                         {"/abs.txt", "x"},
                                         {"C:\\drive.txt", "x"},
-                                        {"link\\through.txt", "x"},
-                                        {"sub\\..\\..\\up2.txt", "x"},
-                                        {"good\\ok.txt", "fine"}});
-    fs::create_directories(Path("out"));
+                                        {"sub\\..\\..\\up2.txt", "x"}});
     fs::create_directories(Path("elsewhere"));
-    fs::create_directory_symlink(Path("elsewhere"), Path("out/link"));
-    const RunResult r = RunQk(work_.path(), "x -q evil.qk1 -o out");
+    // Every name is checked first: with one refused, nothing is written, not
+    // even the output folder.
+    RunResult r = RunQk(work_.path(), "x -q evil.qk1 -o out");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(ReadText(Path("out/good/ok.txt")), "fine");
-    EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
+    EXPECT_FALSE(fs::exists(Path("out")));
     EXPECT_FALSE(fs::exists(Path("up.txt")));
     EXPECT_FALSE(fs::exists(Path("up2.txt")));
     EXPECT_FALSE(fs::exists("/abs.txt"));
-    for (const char* name : {"../up.txt", "/abs.txt", "C:/drive.txt", "link/through.txt"})
+    for (const char* name : {"../up.txt", "/abs.txt", "C:/drive.txt", "sub/../../up2.txt"})
         EXPECT_NE(r.err.find(name), std::string::npos) << name << "\n" << r.err;
+    EXPECT_NE(r.err.find("evil.qk1: nothing extracted"), std::string::npos) << r.err;
+
+    // A link below the output folder is refused when its entry comes.
+    WriteArchiveFile(Path("link.qk1"), {{"good\\ok.txt", "fine"}, {"link\\through.txt", "x"}});
+    fs::create_directories(Path("out"));
+    fs::create_directory_symlink(Path("elsewhere"), Path("out/link"));
+    r = RunQk(work_.path(), "x -q link.qk1 -o out");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(ReadText(Path("out/good/ok.txt")), "fine");
+    EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
+    EXPECT_NE(r.err.find("link/through.txt: not extracted: its folder out/link is a symbolic link"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(ToolTest, ExtractReplacesALinkInsteadOfWritingThroughIt) {

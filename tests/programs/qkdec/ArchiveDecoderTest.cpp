@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "platform/FileSystem.h"
@@ -48,7 +49,10 @@ class ScriptedInteraction final : public Interaction {
         return password;
     }
     void ShowProgress(int mode) override { log.push_back("ShowProgress " + std::to_string(mode)); }
-    void Status(std::string_view text) override { Log("Status", text); }
+    void Status(std::string_view text) override {
+        Log("Status", text);
+        if (onStatus) onStatus(std::string(text));
+    }
     int SetProgressRange(int range) override {
         log.push_back("Range " + std::to_string(range));
         return 0;
@@ -59,6 +63,8 @@ class ScriptedInteraction final : public Interaction {
     }
 
     std::deque<int> answers;
+    // Called after each status line: between two entries of an extraction.
+    std::function<void(const std::string&)> onStatus;
     std::string password;
     int stopAtProgressCall = 0;
     int progressCalls = 0;
@@ -196,14 +202,18 @@ TEST_F(ArchiveDecoderTest, ExistingTargetsAreAskedAbout) {
                                     "Information ファイルを出力せずに終了します。"}));
     EXPECT_EQ(test::ReadFileBytes(Path("out/one.txt")), Bytes{'o'});
 
-    // Yes overwrites; the folder standing in for "empty" cannot be replaced.
+    // Yes would overwrite, but the folder standing in for "empty" cannot be
+    // replaced: the extraction stops before anything is written.
     interaction_.log.clear();
     interaction_.answers = {0};
     EXPECT_EQ(Run(), -1);
     EXPECT_EQ(outcome_, Outcome::kFailed);
-    EXPECT_EQ(test::ReadFileBytes(Path("out/one.txt")), Bytes(300, 'a'));
-    EXPECT_EQ(interaction_.log.back(),
-              "Message ファイル(" + out_ + "empty)が出力(fopen)できません。\n処理を中止します。");
+    EXPECT_EQ(test::ReadFileBytes(Path("out/one.txt")), Bytes{'o'});
+    EXPECT_FALSE(fs::exists(Path("out/表")));
+    EXPECT_EQ(interaction_.log, (std::vector<std::string>{
+                                    "Question ファイル(2 file)が既に存在します。\n上書きしますか？",
+                                    "Message ファイル(" + out_ +
+                                        "empty)が出力(fopen)できません。\n処理を中止します。"}));
 }
 
 TEST_F(ArchiveDecoderTest, ExistingTargetsAreCountedThroughNestedFolders) {
@@ -239,6 +249,38 @@ TEST_F(ArchiveDecoderTest, ExistingTargetsAreCountedThroughNestedFolders) {
     EXPECT_EQ(test::ReadFileBytes(Path("out/a/2")), Bytes{'3'});
     EXPECT_EQ(test::ReadFileBytes(Path("out/a/c/1")), Bytes{'4'});
     EXPECT_EQ(test::ReadFileBytes(Path("out/a/3")), Bytes{'5'});
+}
+
+// Before the second entry is written, the folder of the first is swapped for
+// a link to elsewhere: the folder the road holds open stays the one written
+// into, and nothing is made through the link.
+TEST_F(ArchiveDecoderTest, FolderSwappedForALinkBetweenEntriesLeadsNowhere) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows renames no folder while a handle below it is open: the folders "
+                    "the road holds cannot be swapped";
+#endif
+    Write({{"d/a/1.txt", 0, {'1'}}, {"d/b/2.txt", 0, {'2'}}, {"d/a/3.txt", 0, {'3'}}});
+    fs::create_directory(Path("out"));
+    fs::create_directory(Path("outside"));
+    interaction_.onStatus = [&](const std::string& text) {
+        if (text.rfind("OutFile(2/3)", 0) != 0) return;
+        fs::rename(Path("out/d"), Path("out/moved"));
+        fs::create_directory_symlink(Path("outside"), Path("out/d"));
+    };
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(fs::is_empty(Path("outside")));
+    EXPECT_EQ(test::ReadFileBytes(Path("out/moved/a/1.txt")), Bytes{'1'});
+    EXPECT_EQ(test::ReadFileBytes(Path("out/moved/b/2.txt")), Bytes{'2'});
+    EXPECT_EQ(test::ReadFileBytes(Path("out/moved/a/3.txt")), Bytes{'3'});
+
+    // A run that had opened nothing meets the link and stops there.
+    interaction_.onStatus = nullptr;
+    interaction_.log.clear();
+    interaction_.answers = {0};
+    EXPECT_EQ(Run(), -1);
+    EXPECT_EQ(interaction_.log.back(),
+              "Message ディレクトリ(" + out_ + "d)がシンボリックリンクです。\n処理を中止します。");
+    EXPECT_TRUE(fs::is_empty(Path("outside")));
 }
 
 TEST_F(ArchiveDecoderTest, ComparisonOfAFolderAndOfEqualFiles) {

@@ -175,15 +175,26 @@ TEST_F(FaultTest, FolderInThePlaceOfAFileStaysWithItsContents) {
                  {{"first.txt", 0, {'1'}}, {"name.txt", 0, {'n'}}, {"last.txt", 0, {'3'}}});
     fs::create_directories(Path("out/name.txt"));
     test::WriteFileBytes(Path("out/name.txt/inner"), {'i'});
+    test::WriteFileBytes(Path("out/first.txt"), {'o', 'l', 'd'});
+    // Found by the count of existing files: once the user says yes, the run
+    // stops there, before the first entry is written.
     const test::ProgramRun run = Run({"-dout", "a.qk1"}, "y\n");
-    EXPECT_NE(run.output.find(Sjis("ファイル(1 file)が既に存在します。")), std::string::npos);
-    EXPECT_NE(run.output.find(
-                  MessageOf("ファイル(out/name.txt)が出力(fopen)できません。\n処理を中止します。")),
-              std::string::npos);
+    EXPECT_EQ(
+        run.output,
+        kBanner +
+            Sjis("QK Question:\nファイル(2 file)が既に存在します。\n上書きしますか？ [y/n]:") +
+            MessageOf("ファイル(out/name.txt)が出力(fopen)できません。\n処理を中止します。"));
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(test::ReadFileBytes(Path("out/name.txt/inner")), (Bytes{'i'}));
-    EXPECT_TRUE(fs::exists(Path("out/first.txt")));
+    EXPECT_EQ(test::ReadFileBytes(Path("out/first.txt")), (Bytes{'o', 'l', 'd'}));
     EXPECT_FALSE(fs::exists(Path("out/last.txt")));
+    // A link to a folder at the file's place is no file either.
+    fs::remove_all(Path("out/name.txt"));
+    fs::create_directory(Path("elsewhere"));
+    fs::create_directory_symlink(Path("elsewhere"), Path("out/name.txt"));
+    EXPECT_EQ(Run({"-y", "-dout", "a.qk1"}).exitCode, 2);
+    EXPECT_EQ(test::ReadFileBytes(Path("out/first.txt")), (Bytes{'o', 'l', 'd'}));
+    EXPECT_TRUE(fs::is_empty(Path("elsewhere")));
 }
 
 // ---------------------------------------------------------------------------
