@@ -243,11 +243,31 @@
       return;
     }
     state.entries = m.entries;
+    state.batches = m.batches;
     state.total = m.entries.reduce(function (a, e) { return a + e.size; }, 0);
     $("fact-total").textContent = human(state.total) + " (" + grouped(state.total) + ")";
     $("listing").hidden = false;
     render();
     check();
+  }
+
+  // [first, count] of the batch that holds entry i.
+  function batchOf(i) {
+    var found = [i, 1];
+    (state.batches || []).forEach(function (b) {
+      var first = b.first !== undefined ? b.first : b[0], count = b.count !== undefined ? b.count : b[1];
+      if (i >= first && i < first + count) found = [first, count];
+    });
+    return found;
+  }
+
+  // The entries of the batch that holds entry i, as `qk t` names them.
+  function batchNames(i) {
+    var b = batchOf(i), named = [];
+    for (var k = 0; k < b[1] && k < 5; k++) named.push(state.entries[b[0] + k].shown);
+    var text = fmt(b[1] === 1 ? T.entryNames : T.entriesNames, named.join(", "));
+    if (b[1] > 5) text += fmt(T.andMore, grouped(b[1] - 5));
+    return text;
   }
 
   // Decodes everything without saving, and says what `qk t` would say.
@@ -256,6 +276,14 @@
     walk(null, state.total, T.checkingProgress, function () {}, function (status, next) {
       if (status === 9) {
         showStatus("", T.cancelled);
+        return;
+      }
+      if (status === 13) {
+        // Cut short: the whole batch before `next` came from bytes the file
+        // does not hold.
+        state.failedFrom = batchOf(next - 1)[0];
+        showStatus("bad", fmt(T.failed, batchNames(next - 1) + ": " + statusText(status)));
+        render();
         return;
       }
       if (status !== 0) {

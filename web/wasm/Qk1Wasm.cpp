@@ -21,7 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "extract/EntryName.h"
 #include "format/EntryTable.h"
+#include "platform/Text.h"
 #include "qk1/ArchiveReader.h"
 
 using emscripten::val;
@@ -53,26 +55,36 @@ std::vector<std::string> SplitAtSeparators(const std::string& name) {
 }
 
 // Why a name must not become a path under the chosen folder, or "" when it
-// may: the rule of the qk tool's extraction (an empty name, a leading
-// separator, which also covers a UNC prefix, a drive letter, a ".."
-// component). "." and empty components are dropped from `kept`.
-std::string Refusal(const std::vector<std::string>& parts, std::vector<std::string>& kept) {
+// may: the library's extraction check, the one qkdec and qk x make, on the
+// names as a UTF-8 file system gets them. "." and empty components are
+// dropped from `kept`.
+std::string Refusal(const std::string& name, const std::vector<std::string>& parts,
+                    std::vector<std::string>& kept) {
     kept.clear();
-    if (parts.size() > 1 && parts.front().empty()) return "absolute";
-    const std::string& first = parts.front();
-    if (first.size() >= 2 && first[1] == ':' &&
-        ((first[0] >= 'A' && first[0] <= 'Z') || (first[0] >= 'a' && first[0] <= 'z'))) {
-        return "drive";
+    qk::extract::EntryName checked;
+    qk::extract::NameLimits limits;
+    limits.pathMax = 1u << 20;  // a browser's folder has no path limit of its own
+    switch (checked.Parse(name, '\\', qk::platform::TextMode::kUtf8, limits)) {
+        case qk::extract::Refusal::kNone:
+            break;
+        case qk::extract::Refusal::kAbsolute:
+            return "absolute";
+        case qk::extract::Refusal::kDriveLetter:
+            return "drive";
+        case qk::extract::Refusal::kParentFolder:
+            return "dotdot";
+        case qk::extract::Refusal::kNoFileName:
+            return "empty";
+        case qk::extract::Refusal::kNameTooLong:
+        case qk::extract::Refusal::kPathTooLong:
+            return "long";
+        default:
+            return "unfit";
     }
     for (const std::string& part : parts) {
-        if (part == "..") {
-            kept.clear();
-            return "dotdot";
-        }
-        if (part.empty() || part == ".") continue;
-        kept.push_back(part);
+        if (!part.empty() && part != ".") kept.push_back(part);
     }
-    return kept.empty() ? "empty" : "";
+    return "";
 }
 
 val Bytes(const std::string& s) {
@@ -138,7 +150,7 @@ class Archive {
             val entry = val::object();
             entry.set("name", Bytes(name));
             entry.set("parts", BytesList(parts));
-            entry.set("refused", Refusal(parts, kept));
+            entry.set("refused", Refusal(name, parts, kept));
             entry.set("path", BytesList(kept));
             entry.set("size", table.sizes[i]);
             entry.set("time", static_cast<double>(table.times[i]));
@@ -199,7 +211,10 @@ class Archive {
             status = reader.DecodeBatch(batch, buffer.get(), step, [&](std::int32_t requested) {
                 return progress.isUndefined() || progress(done + requested).as<bool>();
             });
-            if (status != Status::kOk) return status;
+            // A batch cut short decoded in full, from bytes the file does not
+            // hold: it is still handed out, as the library's walk does.
+            const bool cutShort = status == Status::kCutShort;
+            if (status != Status::kOk && !cutShort) return status;
             std::int32_t offset = 0;
             for (std::int32_t i = batch.first; i < batch.first + batch.count; ++i) {
                 const std::int32_t size = table.sizes[i];
@@ -212,6 +227,7 @@ class Archive {
                 next = i + 1;
             }
             done += batch.total;
+            if (cutShort) return status;
         }
         if (!progress.isUndefined()) progress(done);
         return Status::kOk;
