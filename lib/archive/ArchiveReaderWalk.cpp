@@ -8,8 +8,6 @@
 // after the progress calls that came before the failing step, a stop asked by
 // a progress call before the step it would have started.
 #ifndef _WIN32
-#include <pthread.h>
-#include <signal.h>
 #endif
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include <thread>
 
 #include "archive/ReaderState.h"
+#include "platform/Interrupts.h"
 #include "qk1/ArchiveReader.h"
 
 namespace qk {
@@ -183,24 +182,15 @@ Status ArchiveReader::WalkAhead(const std::vector<Batch>& wanted, const Visit& v
             thread.join();
         }
     } joiner{std::thread(), mutex, changed, quit};
-#ifndef _WIN32
-    // The signals that end a program reach the calling thread only: their
-    // handler may have to remove the file that thread is writing
-    // (platform/PartialFile.h), and must not run beside it.
-    sigset_t held, previous;
-    sigemptyset(&held);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
-    const bool masked = ::pthread_sigmask(SIG_BLOCK, &held, &previous) == 0;
-#endif
     bool started = true;
-    try {
-        joiner.thread = std::thread(decodeAll);
-    } catch (const std::system_error&) {
-        started = false;
+    {
+        const platform::InterruptsHeld held;  // the decoding thread never takes them
+        try {
+            joiner.thread = std::thread(decodeAll);
+        } catch (const std::system_error&) {
+            started = false;
+        }
     }
-#ifndef _WIN32
-    if (masked) ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-#endif
     if (!started) return WalkInTurn(wanted, visit, step, progress);  // no second thread: in turn
 
     std::int64_t done = 0;

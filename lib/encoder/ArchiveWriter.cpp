@@ -24,6 +24,7 @@
 #include "format/ByteOrder.h"
 #include "format/EntryTable.h"
 #include "format/CodeModel.h"
+#include "platform/Interrupts.h"
 #include "platform/Memory.h"
 
 namespace qk {
@@ -247,11 +248,14 @@ void RunTasks(std::size_t count, int threads, const Task& task) {
         for (std::size_t i = next++; i < count; i = next++) task(i, worker);
     };
     std::vector<std::thread> pool;
-    for (int w = 1; w < workers; ++w) {
-        try {
-            pool.emplace_back(work, w);
-        } catch (const std::system_error&) {
-            break;  // fewer threads; the others take the work
+    {
+        const platform::InterruptsHeld held;  // the helpers never take them
+        for (int w = 1; w < workers; ++w) {
+            try {
+                pool.emplace_back(work, w);
+            } catch (const std::system_error&) {
+                break;  // fewer threads; the others take the work
+            }
         }
     }
     work(0);
@@ -452,6 +456,7 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
     bool decodedBack = false;
     std::thread verifier;
     if (options.verify) {
+        const platform::InterruptsHeld held;  // the verifier never takes them
         try {
             verifier = std::thread([&] { decodedBack = DecodesBack(emitted, options, blocks); });
         } catch (const std::system_error&) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "platform/FileSystem.h"
+#include "platform/Interrupts.h"
 #include "platform/FolderHandle.h"
 #include "platform/PartialFile.h"
 #include "platform/Text.h"
@@ -41,27 +42,6 @@ bool SetTimesAt(int folder, const std::string& name, std::uint32_t time, int fla
     return ::utimensat(folder, name.c_str(), times, flags) == 0;
 }
 
-// Holds back the signals that end a program (their handler removes the
-// partial file) from the creation of a file until it is registered: the file
-// would otherwise stay behind, empty, when one came in between.
-class SignalsHeld {
-  public:
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&held, signal);
-        held_ = ::pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
-    }
-    ~SignalsHeld() {
-        if (held_) ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-  private:
-    sigset_t previous_;
-    bool held_ = false;
-};
 
 bool WriteAll(int fd, const std::uint8_t* data, std::int64_t count) {
     while (count > 0) {
@@ -218,7 +198,9 @@ bool OutputFileWriter::Create(const FolderHandle& folder, std::string_view name)
 
 // `target` is native and relative to `folder`.
 bool OutputFileWriter::CreateAt(int folder, std::string target) {
-    const SignalsHeld held;
+    // From the creation of a file until it is registered: the file would
+    // otherwise stay behind, empty, when a signal came in between.
+    const InterruptsHeld held;
     // A new target is written in place. O_EXCL never follows a link and
     // never opens what exists, so an old file, a link or a folder at the
     // target takes the way through a temporary below.

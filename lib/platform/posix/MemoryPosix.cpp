@@ -4,6 +4,7 @@
 #include <new>
 #include <system_error>
 
+#include "platform/Interrupts.h"
 #include "platform/Memory.h"
 
 namespace qk::platform {
@@ -55,6 +56,7 @@ LargeBlock::LargeBlock(std::size_t size) {
     // races with the owner's writes. A system without the advice refuses the
     // first step, and the owner faults the pages in as before.
     try {
+        const InterruptsHeld held;  // the helper never takes them
         populate_ = std::thread([this, length] {
             for (std::size_t at = 0; at < length && !stop_.load(std::memory_order_relaxed);
                  at += kPopulateStep) {
