@@ -13,7 +13,7 @@ namespace {
 
 using qk::CodeModel;
 
-void CheckSameModel(const CodeModel& fast, const CodeModel& plain) {
+void CheckSameModel(const CodeModel& fast, const qk::test::PlainCode& plain) {
     QK_FUZZ_CHECK(fast.count == plain.count);
     for (int i = 0; i < fast.count; ++i) {
         QK_FUZZ_CHECK(fast.codes[i] == plain.codes[i]);
