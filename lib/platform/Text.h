@@ -57,8 +57,7 @@ std::string ShownText(std::string_view programText);
 
 // The conversions above under a given mode rather than the process's (for a
 // program that chooses its own, as qk's --charset does). On POSIX the plain
-// forms are these under CurrentTextMode(); on Windows the file system's form
-// is ToNativePath's whatever the mode.
+// forms are these under CurrentTextMode().
 std::string ToNativePathAs(std::string_view programText, TextMode mode);
 std::string FromNativeAs(std::string_view native, TextMode mode);
 std::string ToConsoleAs(std::string_view programText, TextMode mode);

@@ -169,12 +169,6 @@ std::string ShownText(std::string_view text) {
 }
 
 std::string ToNativePathAs(std::string_view programText, TextMode mode) {
-#ifdef _WIN32
-    // Windows gets every name in UTF-16, converted from the program text
-    // whatever the console's mode: ToNativePath's form is what it sees.
-    (void)mode;
-    return ToNativePath(programText);
-#else
     switch (mode) {
         case TextMode::kPassThrough:
             return std::string(programText);
@@ -184,7 +178,6 @@ std::string ToNativePathAs(std::string_view programText, TextMode mode) {
             break;
     }
     return road::FromProgramText(programText, road::Target::kUtf8, false);
-#endif
 }
 
 std::string ToConsoleAs(std::string_view programText, TextMode mode) {
