@@ -103,7 +103,14 @@ Refusal EntryName::Parse(std::string_view name, char separator, platform::TextMo
             refuse(Refusal::kParentFolder);
             continue;
         }
+#ifdef _WIN32
+        // Windows gets every name in UTF-16 from the program text, whatever
+        // the mode of the console: ToNativePath's form is what it sees.
+        (void)mode;
+        std::string native = platform::ToNativePath(component);
+#else
         std::string native = platform::ToNativePathAs(component, mode);
+#endif
         // The file system splits the converted bytes at its own separators: a
         // piece ".." there leads up, any other split is a name the program
         // did not mean.
