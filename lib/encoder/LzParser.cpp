@@ -121,20 +121,7 @@ LzParser::Choice LzParser::Best(std::int32_t pos, std::uint8_t context) const {
                                : settings_.minMatch >= 3 ? 0xFFFFFF
                                                          : 0xFFFF;
 
-    // The newest `depth` entries lie just below the head (wrapping round a
-    // full ring); older ones are not looked at.
-    std::uint32_t ranges[2][2] = {{0, filled}, {0, 0}};
-    if (depth < filled) {
-        if (head >= depth) {
-            ranges[0][0] = head - depth;
-            ranges[0][1] = head;
-        } else {
-            ranges[0][1] = head;
-            ranges[1][0] = n - (depth - head);
-            ranges[1][1] = n;
-        }
-    }
-    for (const auto& range : ranges) {
+    for (const auto& range : NewestSlots(head, filled, depth, n).ranges) {
         const std::uint32_t end = range[1];
         for (std::uint32_t group = range[0]; group < end; group += 16) {
             std::uint32_t bits = MatchMask16(keys + group, current, mask);

@@ -97,20 +97,7 @@ void LzParser::Collect(std::int32_t pos, std::uint8_t context, std::uint32_t dep
             out.repeat[shortest] = {length, price, static_cast<std::uint16_t>(offset)};
     };
 
-    // The newest `depth` entries lie just below the head (wrapping round a
-    // full ring).
-    std::uint32_t ranges[2][2] = {{0, filled}, {0, 0}};
-    if (depth < filled) {
-        if (head >= depth) {
-            ranges[0][0] = head - depth;
-            ranges[0][1] = head;
-        } else {
-            ranges[0][1] = head;
-            ranges[1][0] = n - (depth - head);
-            ranges[1][1] = n;
-        }
-    }
-    for (const auto& range : ranges) {
+    for (const auto& range : NewestSlots(head, filled, depth, n).ranges) {
         const std::uint32_t rangeEnd = range[1];
         for (std::uint32_t group = range[0]; group < rangeEnd; group += 16) {
             std::uint32_t bits = oneByte ? MatchMask16(keys + group, current, 0xFF)

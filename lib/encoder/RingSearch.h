@@ -61,4 +61,25 @@ inline std::uint32_t MatchMask16x16(const std::uint16_t* keys, std::uint16_t wan
 #endif
 }
 
+// The slots a search looks at: the newest `depth` of a ring of `n` slots
+// with `filled` entries and its head at `head`, which lie just below the head
+// (wrapping round a full ring), as up to two ranges [begin, end). Older
+// entries are not looked at.
+struct NewestSlots {
+    std::uint32_t ranges[2][2];
+
+    NewestSlots(std::uint32_t head, std::uint32_t filled, std::uint32_t depth, std::uint32_t n)
+        : ranges{{0, filled}, {0, 0}} {
+        if (depth >= filled) return;
+        if (head >= depth) {
+            ranges[0][0] = head - depth;
+            ranges[0][1] = head;
+        } else {
+            ranges[0][1] = head;
+            ranges[1][0] = n - (depth - head);
+            ranges[1][1] = n;
+        }
+    }
+};
+
 }  // namespace qk
