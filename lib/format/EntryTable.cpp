@@ -66,6 +66,20 @@ void NormaliseSeparators(std::string& name, char separator) {
     NormaliseSeparators(name.data(), name.size(), separator);
 }
 
+std::vector<std::string> SplitAtSeparators(std::string_view name, char separator) {
+    std::vector<std::string> parts(1);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto b = static_cast<std::uint8_t>(name[i]);
+        if (name[i] == separator) {
+            parts.emplace_back();
+            continue;
+        }
+        parts.back() += name[i];
+        if (IsLeadByte(b) && i + 1 < name.size()) parts.back() += name[++i];
+    }
+    return parts;
+}
+
 bool ParseEntryTable(const std::uint8_t* table, std::int32_t tableSize, std::int32_t count,
                      char separator, EntryTable& parsed) {
     if (tableSize < 0) return false;

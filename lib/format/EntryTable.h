@@ -25,6 +25,10 @@ inline bool IsLeadByte(std::uint8_t b) {
 // the second byte of a double-byte character alone.
 void NormaliseSeparators(std::string& name, char separator);
 
+// The components of a name whose separators are `separator` (as the table
+// reader leaves them): the byte after a lead byte is never a separator.
+std::vector<std::string> SplitAtSeparators(std::string_view name, char separator);
+
 // Parses a decoded table into `table`. False when the table is inconsistent:
 // a negative count, 8N beyond the table, a name without its zero byte inside
 // the table, or a negative size. Names get `separator` for both separators.

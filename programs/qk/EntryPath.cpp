@@ -7,29 +7,9 @@
 
 namespace qk::tool {
 
-namespace {
-
-// Splits at '\' the way the table reader normalised the name: the byte after
-// a lead byte is never a separator.
-std::vector<std::string> SplitAtSeparators(std::string_view name) {
-    std::vector<std::string> parts(1);
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(name[i]);
-        if (b == '\\') {
-            parts.emplace_back();
-            continue;
-        }
-        parts.back() += name[i];
-        if (IsLeadByte(b) && i + 1 < name.size()) parts.back() += name[++i];
-    }
-    return parts;
-}
-
-}  // namespace
-
 std::string ShownName(std::string_view name, const NameCodec& codec) {
     std::string out;
-    const std::vector<std::string> parts = SplitAtSeparators(name);
+    const std::vector<std::string> parts = SplitAtSeparators(name, '\\');
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (i) out += '/';
         out += codec.ToDisplay(parts[i]);
@@ -39,7 +19,7 @@ std::string ShownName(std::string_view name, const NameCodec& codec) {
 
 std::string WithSlashes(std::string_view name) {
     std::string out;
-    const std::vector<std::string> parts = SplitAtSeparators(name);
+    const std::vector<std::string> parts = SplitAtSeparators(name, '\\');
     for (std::size_t i = 0; i < parts.size(); ++i) {
         if (i) out += '/';
         out += parts[i];

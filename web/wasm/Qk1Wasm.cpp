@@ -38,22 +38,6 @@ Status OpenFromBytes(ArchiveReader& reader, const std::uint8_t* data, std::size_
     return reader.Open(data, size);
 }
 
-// Splits a stored name (separators made '\') into its components the way the
-// format reads it: the byte after a lead byte is never a separator.
-std::vector<std::string> SplitAtSeparators(const std::string& name) {
-    std::vector<std::string> parts(1);
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto b = static_cast<std::uint8_t>(name[i]);
-        if (b == '\\') {
-            parts.emplace_back();
-            continue;
-        }
-        parts.back() += name[i];
-        if (qk::IsLeadByte(b) && i + 1 < name.size()) parts.back() += name[++i];
-    }
-    return parts;
-}
-
 // Why a name must not become a path under the chosen folder, or "" when it
 // may: the library's extraction check, the one qkdec and qk x make, on the
 // names as a UTF-8 file system gets them. "." and empty components are
@@ -146,7 +130,7 @@ class Archive {
         std::vector<std::string> kept;
         for (std::int32_t i = 0; i < table.entryCount; ++i) {
             const std::string name(table.names.Item(i));
-            const std::vector<std::string> parts = SplitAtSeparators(name);
+            const std::vector<std::string> parts = qk::SplitAtSeparators(name, '\\');
             val entry = val::object();
             entry.set("name", Bytes(name));
             entry.set("parts", BytesList(parts));

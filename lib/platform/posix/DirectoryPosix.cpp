@@ -6,19 +6,9 @@
 
 #include "platform/Directory.h"
 #include "platform/Text.h"
+#include "platform/posix/EntryKind.h"
 
 namespace qk::platform {
-
-namespace {
-
-EntryKind KindOf(mode_t mode) {
-    if (S_ISLNK(mode)) return EntryKind::kSymbolicLink;
-    if (S_ISDIR(mode)) return EntryKind::kDirectory;
-    if (S_ISREG(mode)) return EntryKind::kFile;
-    return EntryKind::kOther;
-}
-
-}  // namespace
 
 bool ListDirectory(const std::string& path, std::vector<DirectoryEntry>& entries) {
     entries.clear();

@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "platform/FolderHandle.h"
+#include "platform/posix/EntryKind.h"
 #include "platform/Text.h"
 
 namespace qk::platform {
@@ -28,13 +29,6 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 bool IsOneName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
-}
-
-EntryKind KindOf(mode_t mode) {
-    if (S_ISLNK(mode)) return EntryKind::kSymbolicLink;
-    if (S_ISDIR(mode)) return EntryKind::kDirectory;
-    if (S_ISREG(mode)) return EntryKind::kFile;
-    return EntryKind::kOther;
 }
 
 }  // namespace
