@@ -6,11 +6,9 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
-#include <winioctl.h>
 // windows.h first: the headers below rely on its definitions.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -255,70 +253,6 @@ TEST_F(WindowsFileSystem, FolderHandleMakesFilesByNameBelowItsRoot) {
     EXPECT_EQ(platform::SameNameKey("\xEF\xBD\x81"), platform::SameNameKey("\xEF\xBC\xA1"));
 }
 
-// A junction from `link` (made here, empty) to the folder `target`: a
-// mount-point reparse point set with FSCTL_SET_REPARSE_POINT.
-bool MakeJunction(const std::wstring& link, const std::wstring& target) {
-    if (!::CreateDirectoryW(link.c_str(), nullptr)) return false;
-    const HANDLE handle =
-        ::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    const std::wstring substitute = L"\\??\\" + target;
-    // REPARSE_DATA_BUFFER, mount point form: tag, lengths, then the
-    // substitute and print names, each with its terminator.
-    std::vector<std::uint8_t> buffer(8 + 8 + (substitute.size() + 1 + target.size() + 1) * 2);
-    auto put16 = [&](std::size_t at, std::size_t value) {
-        buffer[at] = static_cast<std::uint8_t>(value);
-        buffer[at + 1] = static_cast<std::uint8_t>(value >> 8);
-    };
-    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    std::memcpy(buffer.data(), &tag, 4);
-    put16(4, buffer.size() - 8);
-    put16(8, 0);
-    put16(10, substitute.size() * 2);
-    put16(12, (substitute.size() + 1) * 2);
-    put16(14, target.size() * 2);
-    std::memcpy(buffer.data() + 16, substitute.c_str(), (substitute.size() + 1) * 2);
-    std::memcpy(buffer.data() + 16 + (substitute.size() + 1) * 2, target.c_str(),
-                (target.size() + 1) * 2);
-    DWORD returned = 0;
-    const bool made =
-        ::DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                          static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr) != 0;
-    ::CloseHandle(handle);
-    return made;
-}
-
-// A symbolic link is a reparse point; the road takes every reparse point
-// below the output folder for a link, whatever its tag.
-TEST_F(WindowsFileSystem, AReparsePointBelowTheRootIsALink) {
-    ASSERT_TRUE(platform::MakeDirectory(Path("target")));
-    // A symbolic link where the system lets this user make one, else a
-    // junction (a mount-point reparse point) made by hand.
-    const std::wstring link = Wide(L"link").wstring();
-    const std::wstring target = Wide(L"target").wstring();
-    if (!::CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY | 0x2 /* unprivileged */) &&
-        !MakeJunction(link, target)) {
-        GTEST_SKIP() << "neither a symbolic link nor a junction can be made here";
-    }
-    // Wine makes a Unix link and shows no reparse point: nothing to test there.
-    const DWORD attributes = ::GetFileAttributesW(link.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        GTEST_SKIP() << "links here are no reparse points";
-    }
-    platform::FolderHandle root, other;
-    ASSERT_TRUE(root.OpenRoot(Path("")));
-    EXPECT_EQ(root.OpenChild("link", false, other), platform::ChildResult::kLink);
-    EXPECT_EQ(root.OpenChild("link", true, other), platform::ChildResult::kLink);
-    EXPECT_FALSE(other.valid());
-    EXPECT_EQ(root.Query("link", false).kind, platform::EntryKind::kSymbolicLink);
-    EXPECT_EQ(root.Query("link", true).kind, platform::EntryKind::kDirectory);
-    // The output folder itself may be one: the user's choice.
-    platform::FolderHandle chosen;
-    EXPECT_TRUE(chosen.OpenRoot(Path("link")));
-}
-
 TEST_F(WindowsFileSystem, LongNamesGetAShortTemporaryWhileTheNameItselfFits) {
     // A path of 259 characters, the most the system takes: no room is left
     // for the temporary's suffix beside the name.
@@ -350,13 +284,6 @@ TEST(ProgramFile, IsTheRunningExecutable) {
     const platform::FileStatus status = platform::QueryFile(self);
     EXPECT_TRUE(status.exists);
     EXPECT_GT(status.size, 0);
-}
-
-TEST(Clock, GivesSecondsSince1970AndMilliseconds) {
-    const platform::ClockTime now = platform::Now();
-    EXPECT_GT(now.seconds, 1600000000);
-    EXPECT_GE(now.milliseconds, 0);
-    EXPECT_LT(now.milliseconds, 1000);
 }
 
 }  // namespace

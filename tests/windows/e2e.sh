@@ -118,20 +118,27 @@ fresh() {
     for f in "$@"; do cp "$fx/$f" "$dir/"; done
 }
 
+# extract NAME FIXTURE INPUT ARGS...: qkdec.exe run with INPUT and ARGS in a
+# fresh folder holding FIXTURE and an empty out/.
+extract() {
+    fresh "$1" "$2"
+    mkdir "$dir/out"
+    local input=$3
+    shift 3
+    run "$dir" "$input" "$qkdec" "$@"
+}
+
 ## The program's face: banner, usage, illegal option.
 fresh usage
 run "$dir" "" "$qkdec"
 expect "no argument: usage and exit code 1" [ "$rc" = 1 ]
 expect "banner and usage lines end in CR LF" grep -q $' qkdec  : QuillKnot Decode Program for Windows95/NT Console\r$' "$dir/out.txt"
-expect "usage names -dC:\\TMP\\ in Shift-JIS" said "$dir" ' : A> qkdec -dC:\TMP\ FileName.qk1 (解凍してディレクトリ'"'"'C:\TMP\'"'"'に出力)'
 run "$dir" "" "$qkdec" -x plain.qk1
 expect "illegal option: message and exit code 1" said "$dir" " Illegal Option!! : -x"
 expect "illegal option ends with 1" [ "$rc" = 1 ]
 
 ## A plain archive into a relative folder.
-fresh plain plain.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -dout plain.qk1
+extract plain plain.qk1 "" -dout plain.qk1
 expect_files "plain: every file, size and date, into a relative -d folder" "$fx/plain.manifest" "$dir/out"
 expect "plain: exit code 0" [ "$rc" = 0 ]
 expect "plain: status lines with backslashes" said "$dir" 'OutDir: out\ (5 file: 342,777 byte)'
@@ -153,39 +160,27 @@ expect "missing -d folder: stops with the mkdir or fopen message" \
 expect "missing -d folder: nothing created" [ ! -e "$dir/nowhere" ]
 
 ## Shift-JIS names in folders, with 0x5C second bytes, whatever the ANSI code page.
-fresh sjis sjis.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -dout sjis.qk1
+extract sjis sjis.qk1 "" -dout sjis.qk1
 expect_files "Shift-JIS names: folders and files get their Unicode names" "$fx/sjis.manifest" "$dir/out"
 expect "Shift-JIS names: console text passes unchanged" said "$dir" 'OutFile(1/6): 日本語\ソフト\表示.txt (5,000 byte)'
 
 ## Passwords.
-fresh password password.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -psecret-pw -dout password.qk1
+extract password password.qk1 "" -psecret-pw -dout password.qk1
 expect_files "password from -p" "$fx/password.manifest" "$dir/out"
 expect "password from -p: no prompt" bash -c "! grep -qaF 'QK InputPassword:' '$dir/out.txt'"
 
-fresh password-wrong password.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -pwrong -dout password.qk1
+extract password-wrong password.qk1 "" -pwrong -dout password.qk1
 expect "wrong password: the message, no file" said "$dir" 'パスワードが一致しません。'
 expect "wrong password: no file" [ -z "$(ls -A "$dir/out")" ]
 
-fresh password-typed password.qk1
-mkdir "$dir/out"
-run "$dir" 'secret-pw\n' "$qkdec" -dout password.qk1
+extract password-typed password.qk1 'secret-pw\n' -dout password.qk1
 expect_files "password read from redirected input" "$fx/password.manifest" "$dir/out"
 expect "password read from redirected input: prompt shown" said "$dir" 'QK InputPassword:'
 
-fresh password-none password.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -dout password.qk1
+extract password-none password.qk1 "" -dout password.qk1
 expect "no password entered: the message" said "$dir" 'パスワードが入力されませんでした。'
 
-fresh password-sjis password_sjis.qk1
-mkdir "$dir/out"
-run "$dir" "$(sjis 'パス表' | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')\r\n" "$qkdec" -dout password_sjis.qk1
+extract password-sjis password_sjis.qk1 "$(sjis 'パス表' | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')\r\n" -dout password_sjis.qk1
 expect_files "Shift-JIS password typed as CP932 bytes with CR LF" "$fx/password_sjis.manifest" "$dir/out"
 
 ## An output folder whose last character ends in 0x5C (表 is 95 5C) gets its separator.
@@ -195,10 +190,14 @@ run "$dir" "" "$qkdec" "-d$(winpath "$dir")\表" plain.qk1
 expect_files "-d folder ending in 表: the entries go into it" "$fx/plain.manifest" "$dir/表"
 
 ## Self-extracting programs: program file + archive + trailer, as copy /b makes them.
-fresh sfx sfx.qk1 sfx.len
-cp "$qkdec" "$dir/qkdec.exe"
-(cd "$dir" && "$wine" cmd /c copy /b qkdec.exe+sfx.qk1+sfx.len setup.exe >/dev/null 2>&1)
-rm -f "$dir/qkdec.exe" "$dir/sfx.qk1" "$dir/sfx.len"
+# sfx_program NAME: DIR/setup.exe made of qkdec.exe, NAME.qk1 and NAME.len.
+sfx_program() {
+    fresh "$1" "$1.qk1" "$1.len"
+    cp "$qkdec" "$dir/qkdec.exe"
+    (cd "$dir" && "$wine" cmd /c copy /b "qkdec.exe+$1.qk1+$1.len" setup.exe >/dev/null 2>&1)
+    rm -f "$dir/qkdec.exe" "$dir/$1.qk1" "$dir/$1.len"
+}
+sfx_program sfx
 expect "self-extracting: copy /b puts the program together" [ -s "$dir/setup.exe" ]
 mkdir "$work/elsewhere"
 run "$work/elsewhere" "" "$dir/setup.exe"
@@ -212,17 +211,12 @@ mkdir "$dir/typed"
 run "$work/elsewhere" "$(winpath "$dir/typed" | sed 's/\\/\\\\/g')\r\n" "$dir/setup.exe" -d
 expect_files "self-extracting: the folder typed for -d receives the entries" "$fx/sfx.manifest" "$dir/typed"
 
-fresh sfx-password sfx_password.qk1 sfx_password.len
-cp "$qkdec" "$dir/qkdec.exe"
-(cd "$dir" && "$wine" cmd /c copy /b qkdec.exe+sfx_password.qk1+sfx_password.len setup.exe >/dev/null 2>&1)
-rm -f "$dir/qkdec.exe" "$dir/sfx_password.qk1" "$dir/sfx_password.len"
+sfx_program sfx_password
 run "$work/elsewhere" "" "$dir/setup.exe" -y secret-pw
 expect_files "self-extracting with the password as a plain word" "$fx/sfx_password.manifest" "$dir"
 
 ## Existing files.
-fresh existing plain.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -dout plain.qk1
+extract existing plain.qk1 "" -dout plain.qk1
 spoil() {
     printf 'changed' >"$dir/out/readme.txt"
     touch -d @1000 "$dir/out/readme.txt"
@@ -269,9 +263,7 @@ fi
 
 ## Names Windows would read as something else: qkdec.exe and qk.exe x both
 ## refuse the archive before writing anything.
-fresh unfit unfit.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -y -dout unfit.qk1
+extract unfit unfit.qk1 "" -y -dout unfit.qk1
 expect "unfit names: qkdec.exe stops with 2" [ "$rc" = 2 ]
 expect "unfit names: qkdec.exe writes nothing" [ -z "$(ls -A "$dir/out")" ]
 if [ -f "$qk" ]; then
@@ -284,9 +276,7 @@ fi
 ## Names that are one file to Windows (in another case, of any script; "."
 ## and empty components): both programs write the later entry over the
 ## earlier one with a notice.
-fresh samefile samefile.qk1
-mkdir "$dir/out"
-run "$dir" "" "$qkdec" -y -dout samefile.qk1
+extract samefile samefile.qk1 "" -y -dout samefile.qk1
 expect "same file: qkdec.exe writes all" [ "$rc" = 0 ]
 expect "same file: qkdec.exe tells of every later entry" \
     [ "$(LC_ALL=C grep -cF -- "$(sjis "が重複しています。")" "$dir/out.txt")" = 5 ]
