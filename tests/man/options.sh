@@ -6,9 +6,7 @@
 # The options are asked of the built programs, not copied from anywhere:
 #   - qk: the option lines of `qk --help` and `qk help COMMAND`, and what the
 #     parser accepts when probed with every letter (-X) and with every word
-#     stored in the program's read-only data (--WORD), per command; the
-#     values of an option that rejects unknown values (--charset=...) are
-#     probed the same way;
+#     stored in the program's read-only data (--WORD), per command;
 #   - qkdec: every letter probed as -Xvalue (an unknown one is an "Illegal
 #     Option!!"), and the forms of its usage line (-d alone, -dFOLDER).
 # An option counts as documented when it is the tag of a paragraph (.TP): in
@@ -51,20 +49,6 @@ tags() {
 # Whether the page's text has WORD as a whole word.
 mentions() {
     plain "$1" | grep -qE -- "(^|[^A-Za-z0-9_-])$2([^A-Za-z0-9_-]|$)"
-}
-
-# The paragraphs of PAGE whose tag holds OPTION, joined into one line each.
-paragraphs_of() {
-    plain "$1" | awk -v option="$2" '
-        function flush() { if (hit) print text; hit = 0; text = "" }
-        /^\.(SH|SS|PP|TP)/ { flush(); tag = /^\.TP/; next }
-        tag {
-            tag = 0
-            n = split($0, t, /[][ \t,=|()"]+/)
-            for (i = 1; i <= n; i++) if (t[i] == option) hit = 1
-        }
-        { text = text " " $0 }
-        END { flush() }'
 }
 
 # ---------------------------------------------------------------------------
@@ -166,38 +150,6 @@ while read -r letter word; do
     mentions "$qk_page" "$word" || fail "$(basename "$qk_page") never names the command $word"
     check_scope "qk $letter" "$own" "$own_in_help" "COMMANDS" "qk $letter"
 done <<<"$commands"
-
-# Options with a closed set of values: every value qk takes is named in the
-# option's paragraph. A value is taken when the error differs from the one
-# for a value that cannot exist. Short values may be compared as numbers in
-# the code and leave no string behind, so the words of the help texts and of
-# the page itself are tried as well.
-values_file=$words_file.values
-{
-    cat "$words_file"
-    printf '%s\n' "$general_help"
-    for c in $(cut -d' ' -f1 <<<"$commands"); do "$qk" help "$c"; done
-    plain "$qk_page"
-} | tr -c 'A-Za-z0-9_-' '\n' | grep -E '^[a-z][a-z0-9_-]*[a-z0-9]$' | sort -u >"$values_file"
-for scope in "" $(cut -d' ' -f1 <<<"$commands"); do
-    for option in $(accepted_in "$scope" | grep '^--'); do
-        # The options of every command are probed before the command only.
-        [ -n "$scope" ] && grep -qxF -- "$option" <<<"$general" && continue
-        qk_error ${scope:+"$scope"} "$option" | grep -q "needs a value" || continue
-        bogus=$(qk_error ${scope:+"$scope"} "$option=qqq-no-such-value")
-        grep -q "qqq-no-such-value" <<<"$bogus" || continue
-        # A number (--level=1) is no word from a set.
-        [ "$(qk_error ${scope:+"$scope"} "$option=1")" = "${bogus//qqq-no-such-value/1}" ] || continue
-        while read -r w; do
-            [ "$(qk_error ${scope:+"$scope"} "$option=$w")" = "${bogus//qqq-no-such-value/$w}" ] &&
-                continue
-            paragraphs_of "$qk_page" "$option" |
-                grep -qE -- "(^|[^A-Za-z0-9_-])$w([^A-Za-z0-9_-]|$)" ||
-                fail "qk ${scope:+$scope }takes $option=$w, but the paragraph of $option" \
-                    "in $(basename "$qk_page") does not name $w"
-        done <"$values_file"
-    done
-done
 
 # ---------------------------------------------------------------------------
 # qkdec

@@ -165,10 +165,6 @@ expect_files "Shift-JIS names: folders and files get their Unicode names" "$fx/s
 expect "Shift-JIS names: console text passes unchanged" said "$dir" 'OutFile(1/6): 日本語\ソフト\表示.txt (5,000 byte)'
 
 ## Passwords.
-extract password password.qk1 "" -psecret-pw -dout password.qk1
-expect_files "password from -p" "$fx/password.manifest" "$dir/out"
-expect "password from -p: no prompt" bash -c "! grep -qaF 'QK InputPassword:' '$dir/out.txt'"
-
 extract password-wrong password.qk1 "" -pwrong -dout password.qk1
 expect "wrong password: the message, no file" said "$dir" 'パスワードが一致しません。'
 expect "wrong password: no file" [ -z "$(ls -A "$dir/out")" ]
@@ -176,9 +172,6 @@ expect "wrong password: no file" [ -z "$(ls -A "$dir/out")" ]
 extract password-typed password.qk1 'secret-pw\n' -dout password.qk1
 expect_files "password read from redirected input" "$fx/password.manifest" "$dir/out"
 expect "password read from redirected input: prompt shown" said "$dir" 'QK InputPassword:'
-
-extract password-none password.qk1 "" -dout password.qk1
-expect "no password entered: the message" said "$dir" 'パスワードが入力されませんでした。'
 
 extract password-sjis password_sjis.qk1 "$(sjis 'パス表' | od -An -tx1 | tr -d ' \n' | sed 's/../\\x&/g')\r\n" -dout password_sjis.qk1
 expect_files "Shift-JIS password typed as CP932 bytes with CR LF" "$fx/password_sjis.manifest" "$dir/out"
@@ -227,18 +220,10 @@ expect_files "existing files with -y: all written again, dates set" "$fx/plain.m
 expect "existing files with -y: the question is answered" said "$dir" '[y/n]:All YES.'
 expect "existing files with -y: the question counts the files" said "$dir" 'ファイル(5 file)が既に存在します。'
 
-spoil
-run "$dir" 'n\nn\n' "$qkdec" -dout plain.qk1
-expect "existing files, no and no: nothing written" [ "$(cat "$dir/out/readme.txt")" = changed ]
-expect "existing files, no and no: the closing notice" said "$dir" 'ファイルを出力せずに終了します。'
-
 run "$dir" 'n\ny\ny\ny\ny\ny\ny\n' "$qkdec" -dout plain.qk1
 expect "compare mode: reports the changed file and leaves it" [ "$(cat "$dir/out/readme.txt")" = changed ]
 expect "compare mode: the compare lines" said "$dir" 'CompFile(1/5): readme.txt'
 expect "compare mode: a difference is reported" said "$dir" '比較ファイルの内容と圧縮ファイルの内容が不一致です。'
-
-run "$dir" 'y\n' "$qkdec" -dout plain.qk1
-expect_files "existing files, answered yes: written again" "$fx/plain.manifest" "$dir/out"
 
 ## qk.exe packs a tree, read through the folder listing of the wide API, and
 ## qkdec.exe gives it back.
