@@ -6,8 +6,8 @@
 #
 # Corpus: a tar of /usr/include, the /usr/include tree itself, a 64 MiB single
 # file (the tar's first 64 MiB, repeated when shorter) and a tree of 10,000
-# small files cut from the tar. Decoding: `qk t` and `qkdec -y` (extraction into
-# a tmpfs folder) against `gzip -d`, `zstd -d`, `xz -d` and `bzip2 -d` of files
+# small files cut from the tar. Decoding: `qk t`, and `qkdec -y` and `qk x`
+# (extraction into a tmpfs folder and into one on the disk) against `gzip -d`, `zstd -d`, `xz -d` and `bzip2 -d` of files
 # made at their maximum levels, and tree extraction against `tar -xzf`.
 # Packing: every qk level against gzip -9, xz -9, zstd -19 and bzip2 -9. Times
 # are wall-clock medians of N runs (default 5; the slow packers run once), peak
@@ -163,7 +163,7 @@ bench_file() {  # bench_file CASE FILE LEVELS
     done
 }
 
-# The tree cases: pack the folder, then extract it into tmpfs with qkdec -y
+# The tree cases: pack the folder, then extract it with qkdec -y and qk x
 # against tar -xzf of the gzip -9 tar of the same folder.
 bench_tree() {  # bench_tree CASE FOLDER TAR LEVELS
     local name=$1 folder=$2 tarfile=$3 levels=$4 r level best=${4##* }
@@ -175,12 +175,16 @@ bench_tree() {  # bench_tree CASE FOLDER TAR LEVELS
         row "$name pack" "qk a level $level" $r "$(stat -c %s "$WORK/$name.$level.qk1")"
     done
     echo "== $name: extracting"
-    local out="$WORK/out"
-    extract_tar() { rm -rf "$out"; mkdir -p "$out"; run 1 -- tar -xzf "$WORK/$name.tar.gz" -C "$out"; }
+    local out
+    # The folder of the previous run is removed and the removal written out
+    # before the clock starts, so that no run pays for its predecessor's.
+    fresh_out() { rm -rf "$out"; mkdir -p "$out"; sync; }
+    extract_tar() { fresh_out; run 1 -- tar -xzf "$WORK/$name.tar.gz" -C "$out"; }
     extract_qk() {
-        rm -rf "$out"; mkdir -p "$out"
+        fresh_out
         if [ -n "$QKDEC" ]; then run 1 -o /dev/null -- "$QKDEC" -y "-d$out/" "$1"; else run 1 -- "$BENCH" extract "$1" "$out"; fi
     }
+    extract_qkx() { fresh_out; run 1 -- "$QK" x -q -o "$out" "$1"; }
     median_of() {  # median_of FUNCTION ARGS: RUNS calls, median times, largest peak
         local times=() cpus=() peak=0 t p c
         for _ in $(seq "$RUNS"); do
@@ -189,10 +193,18 @@ bench_tree() {  # bench_tree CASE FOLDER TAR LEVELS
         done
         printf '%s %s %s\n' "$(printf '%s\n' "${times[@]}" | median)" "$peak" "$(printf '%s\n' "${cpus[@]}" | median)"
     }
-    r=$(median_of extract_tar); row "$name extract" "tar -xzf" $r "$(stat -c %s "$WORK/$name.tar.gz")"
-    r=$(median_of extract_qk "$WORK/$name.$best.qk1"); row "$name extract" "qkdec -y (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
+    # Into tmpfs, and into a folder on the disk that holds /var/tmp (the
+    # page cache takes the writes in both; the disk adds the file system's
+    # own work).
+    local where case
+    for where in tmpfs disk; do
+        if [ "$where" = tmpfs ]; then out="$WORK/out"; case="$name extract"; else out=$(mktemp -d -p /var/tmp qkbench-out.XXXXXX); case="$name extract (disk)"; fi
+        r=$(median_of extract_tar); row "$case" "tar -xzf" $r "$(stat -c %s "$WORK/$name.tar.gz")"
+        r=$(median_of extract_qk "$WORK/$name.$best.qk1"); row "$case" "qkdec -y (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
+        if [ -n "$QK" ]; then r=$(median_of extract_qkx "$WORK/$name.$best.qk1"); row "$case" "qk x (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"; fi
+        rm -rf "$out"
+    done
     r=$(qk_test "$WORK/$name.$best.qk1"); row "$name extract" "qk t (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
-    rm -rf "$out"
 }
 
 bench_file "tar" "$WORK/inc.tar" "$LEVELS"
@@ -252,7 +264,7 @@ COMMIT=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
     echo "Run with \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $COMMIT."
     echo
     echo "- Machine: $MACHINE; load average at the start: $(cut -d' ' -f1-3 /proc/loadavg)."
-    echo "- Compiler: $COMPILER, Release build. Work folder: $WORK (tmpfs when /dev/shm exists)."
+    echo "- Compiler: $COMPILER, Release build. Work folder: $WORK (tmpfs when /dev/shm exists); \"(disk)\" extraction rows write below /var/tmp ($(df -T /var/tmp | awk 'NR == 2 { print $2 }'))."
     echo "- qk tools: $( [ -n "$QK" ] && echo "qk t" || echo "qkbench test" ) for testing, $( [ -n "$QKDEC" ] && echo "qkdec -y" || echo "qkbench extract" ) for extraction, $( [ -n "$QK_LEVEL_OPTION" ] && echo "qk a --level" || echo "qkbench pack -l (the library's writer; qk a has no level option)" ) for packing."
     echo "- Corpus: tar of $SRC, $TAR_BYTES bytes; the tree $SRC, $TREE_FILES files, $TREE_BYTES bytes;"
     echo "  a 64 MiB file (the tar's first 67,108,864 bytes); 10,000 small files, $SMALL_BYTES bytes."
