@@ -220,6 +220,7 @@ expect_files "existing files with -y: all written again, dates set" "$fx/plain.m
 expect "existing files with -y: the question is answered" said "$dir" '[y/n]:All YES.'
 expect "existing files with -y: the question counts the files" said "$dir" 'ファイル(5 file)が既に存在します。'
 
+spoil
 run "$dir" 'n\ny\ny\ny\ny\ny\ny\n' "$qkdec" -dout plain.qk1
 expect "compare mode: reports the changed file and leaves it" [ "$(cat "$dir/out/readme.txt")" = changed ]
 expect "compare mode: the compare lines" said "$dir" 'CompFile(1/5): readme.txt'
