@@ -23,23 +23,17 @@ TEST(ToolNames, Patterns) {
     const Case cases[] = {
         {"*.txt", "dir/a.txt", kBytes, true, true},  // '*' crosses '/'
         {"*.txt", "a.txt.bak", kBytes, false, false},
-        {"a?c", "ac", kBytes, false, false},
         {"f[0-9]", "f0", kBytes, true, true},
         {"f[0-9]", "f9", kBytes, true, true},
-        {"f[0-9]", "fa", kBytes, false, false},
         {"[!a-c]", "c", kBytes, false, false},
-        {"[!a-c]", "d", kBytes, true, true},
         {"[]x]", "]", kBytes, true, true},
         {"a[b", "a[b", kBytes, true, true},  // an unclosed set is literal
-        {"*a*b", "xxaxxbxx", kBytes, false, false},
         {"dir", "dir/sub/a.txt", kBytes, false, true},
         {"dir/", "dir/a.txt", kBytes, false, true},
         {"dir", "dirt.txt", kBytes, false, false},
-        {"?.txt", "\xE8\xA1\xA8.txt", kUtf8, true, true},  // a character, not a byte
-        {"???.txt", "\xE8\xA1\xA8.txt", kUtf8, false, false},
+        {"???.txt", "\xE8\xA1\xA8.txt", kUtf8, false, false},  // a character, not a byte
         {"[\xE3\x81\x82-\xE3\x81\x86]", "\xE3\x81\x86", kUtf8, true, true},  // [あ-う] う
         {"?.txt", "\x95\x5C.txt", kCp932, true, true},  // its trail byte 0x5C included
-        {"[\x95\x5C]", "\x95\x5C", kCp932, true, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(GlobMatch(c.pattern, c.name, c.set), c.matches) << c.pattern << " " << c.name;
@@ -76,31 +70,17 @@ TEST(ToolNames, SelectionAgreesWithItsDefinition) {
     EXPECT_FALSE(SelectsEntry("*/g", deep + "f", kCp932));
 }
 
-TEST(ToolNames, BadBytesAreEscapedOnlyWhereTheyAre) {
+TEST(ToolNames, BetweenTheArchiveAndTheUser) {
     const NameCodec utf8(Charset::kUtf8, true), raw(Charset::kRaw, false);
-    // Control characters are escaped on the console but kept on disk.
-    EXPECT_EQ(utf8.ToDisplay("a\nb"), "a%0Ab");
-    EXPECT_EQ(utf8.ToFileName("a\nb"), "a\nb");
-    // Whatever the charset, a component never gains a '/'.
-    EXPECT_EQ(raw.ToFileName("\x81/x"), "\x81%2Fx");
-    EXPECT_EQ(raw.ToDisplay("\x81/x"), "\x81/x");
-}
-
-TEST(ToolNames, InputNamesForTheArchive) {
+    EXPECT_EQ(raw.ToFileName("\x81/x"), "\x81%2Fx");  // a component never gains a '/'
     using V = std::vector<std::string>;
-    EXPECT_EQ(OperandComponents("/usr/include/linux"), (V{"usr", "include", "linux"}));
-    EXPECT_EQ(OperandComponents("./a//b/"), (V{"a", "b"}));
-    EXPECT_EQ(OperandComponents("../../x"), (V{"x"}));
-    EXPECT_EQ(OperandComponents("a/../b/./c/.."), (V{"b"}));
-    const NameCodec utf8(Charset::kUtf8, true);
-    std::string cp932, reason;
-    EXPECT_TRUE(ArchiveComponent(utf8, "\xE8\xA1\xA8", cp932, reason));  // 表: 0x95 0x5C
-    EXPECT_EQ(cp932, "\x95\x5C");
+    EXPECT_EQ(OperandComponents("../a//./b/../c/"), (V{"a", "c"}));
     // U+7E8A is 0xFA 0x5C: the format does not skip the byte after 0xFA, so
     // it would read a separator there.
+    std::string cp932, reason;
     EXPECT_FALSE(ArchiveComponent(utf8, "\xE7\xBA\x8A", cp932, reason));
-    EXPECT_FALSE(ArchiveComponent(utf8, "a\\b", cp932, reason));
-    EXPECT_FALSE(ArchiveComponent(utf8, "\xF0\x9F\x98\x80", cp932, reason));  // no CP932 form
+    EXPECT_TRUE(ArchiveComponent(utf8, "\xE8\xA1\xA8", cp932, reason));  // 表: 0x95 0x5C
+    EXPECT_EQ(cp932, "\x95\x5C");
 }
 
 }  // namespace

@@ -67,13 +67,9 @@ std::string Noise(std::size_t size, unsigned seed) {
 std::string Missing(const std::string& text, const std::vector<std::string>& fragments) {
     std::string misses;
     for (const std::string& f : fragments) {
-        if (f.empty()     ? !text.empty()
-            : f[0] == '!' ? text.find(f.substr(1)) != std::string::npos
-                          : text.find(f) == std::string::npos)
-            misses += (f.empty()     ? "not empty"
-                       : f[0] == '!' ? "there: " + f
-                                     : "missing: " + f) +
-                      "\n";
+        const bool negated = f[0] == '!';
+        if ((text.find(negated ? f.substr(1) : f) != std::string::npos) == negated)
+            misses += (negated ? "there: " : "missing: ") + f + "\n";
     }
     return misses.empty() ? misses : misses + "in:\n" + text.substr(0, 4000);
 }

@@ -31,8 +31,8 @@ void WriteArchiveFile(const std::string& path, const Entries& entries, const std
 // `size` bytes that do not compress (the same for the same seed).
 std::string Noise(std::size_t size, unsigned seed = 7);
 
-// Empty when `text` holds each of `fragments`, else what is amiss and the
-// text. A fragment "!WORDS" must not stand in it; "" means an empty text.
+// Empty when `text` holds each of `fragments` (none empty), else what is
+// amiss and the text. A fragment "!WORDS" must not stand in it.
 std::string Missing(const std::string& text, const std::vector<std::string>& fragments);
 
 }  // namespace qk::test
