@@ -43,12 +43,6 @@ std::string Outside(const std::string& name) {
     return "ファイル名(" + name + ")が出力先フォルダの外を指しています。";
 }
 
-std::string Repeat(const std::string& part, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i) out += part;
-    return out;
-}
-
 #ifdef QK_SANITIZED
 const std::string kLimit;
 #else
@@ -59,10 +53,12 @@ std::vector<Row> Rows() {
     const std::string hyou = "\x95\x5C";  // 表, its second byte a backslash
     const std::string first = test::Noise(3000), second = test::Noise(2000, 8);
     const std::string noPassword = "パスワードが入力されませんでした。";
+    std::string deep;
+    for (int i = 0; i < 99999; ++i) deep += "a/";
     std::vector<Row> rows = {
-        Row("a name of 100,000 components is refused at once", {{Repeat("a/", 99999) + "f", "x"}},
-            2, "が作成(mkdir)できません。",
-            "not extracted: the path is longer than the system allows", "", "ls -A out"),
+        Row("a name of 100,000 components is refused at once", {{deep + "f", "x"}}, 2,
+            "が作成(mkdir)できません。", "not extracted: the path is longer than the system allows",
+            "", "ls -A out"),
         Row("a separator inside a character under the C locale",
             {{"first.txt", "1"}, {"\x81/x.txt", "x"}}, 2,
             Sjis("ファイル名(") + "\x81/x.txt" + Sjis(")はこのシステムでは使えません。"),
@@ -97,28 +93,24 @@ std::vector<Row> Rows() {
             "ls out | od -An -c",
             "   b   a   d 033   [   3   1   m   r   e   d  \\r  \\n  \\a 177   .\n"
             "   t   x   t  \\n\n"),
+        // The user-defined area, IBM-extension kanji, what is no character.
         Row("names beyond plain CP932 land and show alike under UTF-8",
-            {{"\xF0\x83\xF0\x5B\x32\x4A.txt", "1"},  // the user-defined area
-             {"\xF0\x40.txt", "2"},
-             {"\xFB\xFC\x8B\xB4.txt", "3"},  // IBM-extension kanji
-             {"\xFA\xB1.txt", "4"},
-             {"a\x81.", "5"},  // what is no character
-             {"\xF0\\x.txt", "6"},
-             {"\x80/f.txt", "7"},
-             {"\xFF\xFE.txt", "8"},
-             {"d\xA0/x", "9"},
-             {hyou + "\\" + hyou + ".txt", "a"},
-             {"a\\b/c.txt", "b"}},
+            {{"\xF0\x83\xF0\x5B\x32\x4A.txt", "1"},
+             {"\xFB\xFC\x8B\xB4.txt", "2"},
+             {"a\x81.", "3"},
+             {"\xF0\\x.txt", "4"},
+             {"\x80/f.txt", "5"},
+             {hyou + "\\" + hyou + ".txt", "6"},
+             {"a\\b/c.txt", "7"}},
             0,
             "\xEE\x81\x82\xEE\x80\x9B"
             "2J.txt",
             "  out/\xEE\x81\x82\xEE\x80\x9B"
             "2J.txt\n",
             "", "cd out && find . -type f | sort",
-            "./%80%2Ff.txt\n./%F0/x.txt\n./%FF%FE.txt\n./a%81%2E\n./a/b/c.txt\n./d%A0/x\n"
-            "./\xE8\xA1\xA8/\xE8\xA1\xA8.txt\n./\xE9\xAB\x99\xE6\xA9\x8B.txt\n"
-            "./\xEE\x80\x80.txt\n./\xEE\x81\x82\xEE\x80\x9B"
-            "2J.txt\n./\xEF\xA8\x91.txt\n"),
+            "./%80%2Ff.txt\n./%F0/x.txt\n./a%81%2E\n./a/b/c.txt\n./\xE8\xA1\xA8/\xE8\xA1\xA8.txt\n"
+            "./\xE9\xAB\x99\xE6\xA9\x8B.txt\n./\xEE\x81\x82\xEE\x80\x9B"
+            "2J.txt\n"),
         Row("the stored bytes under the C locale",
             {{"\xFF\xFE.txt", "8"}, {hyou + "\\" + hyou + ".txt", "a"}, {"a\\b/c", "b"}}, 0, "", "",
             "", "cd out && find . -type f | sort",
@@ -153,17 +145,13 @@ std::vector<Row> Rows() {
                            qkdecSays, qkSays, "", "ls -A out"));
     // Streams of literals: cut, they still decode to the end; only the bytes
     // past the end of the file tell. Every file is written, the last as decoded.
-    for (const int cut : {1, 12}) {
-        rows.push_back(
-            Row("cut short by " + std::to_string(cut) + " bytes",
-                {{"first.bin", first}, {"second.bin", second}}, 2,
-                "QK Information:\n圧縮ファイル(a.qk1)が途中で切れています。\n",
-                "entry second.bin: the archive is cut short",
-                "head -c -" + std::to_string(cut) + " a.qk1 >cut && mv cut a.qk1",
-                "sha256sum <out/first.bin; wc -c <out/second.bin",
-                test::Sha256Hex(reinterpret_cast<const std::uint8_t*>(first.data()), first.size()) +
-                    "  -\n2000\n"));
-    }
+    rows.push_back(
+        Row("cut short", {{"first.bin", first}, {"second.bin", second}}, 2,
+            "QK Information:\n圧縮ファイル(a.qk1)が途中で切れています。\n",
+            "entry second.bin: the archive is cut short", "head -c -5 a.qk1 >cut && mv cut a.qk1",
+            "sha256sum <out/first.bin; wc -c <out/second.bin",
+            test::Sha256Hex(reinterpret_cast<const std::uint8_t*>(first.data()), first.size()) +
+                "  -\n2000\n"));
     return rows;
 }
 

@@ -108,12 +108,15 @@ TEST(ToolCommands, Extract) {
           "cd out && sha256sum * && stat -c '%Y %n' *",
           Sha(1) + "  notes.txt\n" + Sha(0) +
               "  readme.txt\n1234567890 notes.txt\n946684800 readme.txt\n"),
-        O("x: Shift-JIS names as UTF-8 and as CP932",
-          "qk x -q $V/names_sjis.qk1 -o u && qk x -q --charset=cp932 -ocp $V/names_sjis.qk1", 0, {},
-          "find u cp -type f | sort",
+        O("x --charset=cp932: the stored bytes", "qk x -q --charset=cp932 -ocp $V/names_sjis.qk1",
+          0, {}, "find cp -type f | sort",
           "cp/dir/\x95\x5C/\x95\x5C\x8E\xA6.txt\ncp/end\x81\ncp/\x95\x5C.txt\ncp/\xB1/\xDF/z\n"
-          "cp/\xEF\x5Cy\ncp/\xF0/w\nu/%EF%5Cy\nu/%F0/w\nu/dir/\xE8\xA1\xA8/\xE8\xA1\xA8\xE7\xA4\xBA"
-          ".txt\nu/end%81\nu/\xE8\xA1\xA8.txt\nu/\xEF\xBD\xB1/\xEF\xBE\x9F/z\n"),
+          "cp/\xEF\x5Cy\ncp/\xF0/w\n"),
+        O("x and qkdec: folders and archives with characters CP932 lacks, unchanged",
+          "cp t.qk1 \xC3\xA9.qk1 && mkdir d\xC3\xA9 && qkdec -y -dd\xC3\xA9/ \xC3\xA9.qk1 && "
+          "qk x -q -o q\xC3\xA9 \xC3\xA9.qk1",
+          0, {"InFile: \xC3\xA9.qk1"}, "cat d\xC3\xA9/notes.txt q\xC3\xA9/notes.txt",
+          "new notes\nnew notes\n"),
         O("x -n: skipped files are named with their folder",
           "mkdir out; echo mine >out/notes.txt; qk x -n -o out t.qk1 notes.txt sub", 0,
           {"  skipped out/notes.txt (exists)\n  out/sub/a.txt\n"}, "cat out/notes.txt", "mine\n"),
