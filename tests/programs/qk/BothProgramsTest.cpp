@@ -128,8 +128,8 @@ std::vector<Row> Rows() {
             "needs a password", "", "ls -A out", "",
             "(head -c 100000 /dev/zero | tr '\\0' x; printf '\\npw\\n') |", "pw"),
     };
-    // Refused before anything is written or made: names that leave the
-    // folder (C: alone too), that name no file, or that are too long.
+    // Refused before anything is written or made, the output folder too:
+    // names that leave it (C: alone too), name no file, or are too long.
     const std::string traversal = "nothing extracted", tooLong = "が出力(fopen)できません。";
     for (const auto& [name, qkdecSays, qkSays] : std::vector<std::array<std::string, 3>>{
              {"C:", Outside("C:"), "C:: not extracted: drive letter"},
@@ -142,7 +142,7 @@ std::vector<Row> Rows() {
               "dir/: not extracted: no file name"},
              {std::string(256, 'n'), tooLong, "a name longer than the file system allows"}})
         rows.push_back(Row("refused: " + name.substr(0, 20), {{"first.txt", "1"}, {name, "x"}}, 2,
-                           qkdecSays, qkSays, "", "ls -A out"));
+                           qkdecSays, qkSays, "rmdir out", "ls -A", "a.qk1\noutside\n"));
     // Streams of literals: cut, they still decode to the end; only the bytes
     // past the end of the file tell. Every file is written, the last as decoded.
     rows.push_back(

@@ -69,11 +69,12 @@ TEST(ToolCommands, ListAndTest) {
           {"  dir/\xE8\xA1\xA8/\xE8\xA1\xA8\xE7\xA4\xBA.txt\n", "  %EF%5Cy\n",
            "  dir/\x95\x5C/\x95\x5C\x8E\xA6.txt\n", "  end%81\n", "  end\x81\n"}),
         O("l --json: UTF-8 names, and the stored bytes beside those that are no plain CP932",
-          "qk l --json $V/names_sjis.qk1", 0,
+          "qk l --json $V/names_sjis.qk1 && qk l --json -p 'pass word' $V/sfx_small_prefix.qk1", 0,
           {"\"files\":6,\"size\":300,\"entries\":[\n  "
            "{\"name\":\"\xE8\xA1\xA8.txt\",\"size\":50,\"time\":0,",
            "{\"name\":\"%EF%5Cy\",\"name_hex\":\"ef5c79\",\"size\":50,\"time\":2,"
-           "\"mtime\":\"1970-01-01T00:00:02Z\"}"}),
+           "\"mtime\":\"1970-01-01T00:00:02Z\"}",
+           "\"ok\":true,\"self_extracting\":true,\"password\":true,\"large_model\":false"}),
         O("l: a protected archive, no one to ask", "qk l $V/sfx_small_prefix.qk1", 2,
           {"needs a password"}),
         O("l: no archive", "qk l missing.qk1", 2, {"qk: missing.qk1: cannot open"}),
