@@ -2,7 +2,8 @@
 // decoder is checked against, rule by rule: codes built by merging lists of
 // groups, the window read at a bit position, a search of the sorted codes for
 // every symbol and of all lengths for every length, rings of plain arrays.
-// Nothing is fast, and nothing is shared with the production decoder.
+// Nothing is fast, and nothing is shared with the production decoder
+// (DecodeBothForms takes only the header, key and batch rule from lib/format).
 #pragma once
 
 #include <cstdint>
