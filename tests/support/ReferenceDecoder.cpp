@@ -1,7 +1,11 @@
 #include "support/ReferenceDecoder.h"
 
-#include <algorithm>
+#include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
+#include "codec/LzDecoder.h"
 #include "format/ArchiveHeader.h"
 #include "format/EntryTable.h"
 #include "support/TestSupport.h"
@@ -13,10 +17,8 @@ PlainCode BuildPlainCode(const std::vector<std::uint32_t>& lengths) {
         std::uint32_t depth;
         std::vector<std::uint16_t> symbols;
     };
-    PlainCode code;
-    code.count = static_cast<int>(lengths.size());
-    code.codes.assign(lengths.size(), 0);
-    code.lengths.assign(lengths.size(), 0);
+    PlainCode code{std::vector<std::uint32_t>(lengths.size()),
+                   std::vector<std::uint16_t>(lengths.size())};
     std::vector<Group> list;
     for (std::size_t i = 0; i < lengths.size(); ++i)
         list.push_back({lengths[i], {static_cast<std::uint16_t>(i)}});
@@ -25,17 +27,12 @@ PlainCode BuildPlainCode(const std::vector<std::uint32_t>& lengths) {
     while (list.size() > 1) {
         Group second = std::move(list.back());
         list.pop_back();
-        Group first = std::move(list.back());
+        Group merged = std::move(list.back());
         list.pop_back();
-        for (std::uint16_t s : first.symbols) {
-            ++code.lengths[s];
-            code.codes[s] >>= 1;
-        }
-        for (std::uint16_t s : second.symbols) {
-            ++code.lengths[s];
-            code.codes[s] = (code.codes[s] >> 1) | 0x80000000u;
-        }
-        Group merged{first.depth - 1, std::move(first.symbols)};
+        for (std::uint16_t s : merged.symbols) ++code.lengths[s], code.codes[s] >>= 1;
+        for (std::uint16_t s : second.symbols)
+            ++code.lengths[s], code.codes[s] = (code.codes[s] >> 1) | 0x80000000u;
+        --merged.depth;
         merged.symbols.insert(merged.symbols.end(), second.symbols.begin(), second.symbols.end());
         std::size_t at = list.size();
         while (at > 0 && list[at - 1].depth >= merged.depth) --at;
@@ -44,234 +41,208 @@ PlainCode BuildPlainCode(const std::vector<std::uint32_t>& lengths) {
     return code;
 }
 
-ReferencePrefixDecoder::ReferencePrefixDecoder(InputStream* in, bool largeModel)
-    : input(in) {
-    inCount = static_cast<std::uint16_t>(input->Read(inBuf, 512));
-    inPos = 0;
-    sortedCodes.resize(largeModel ? 1280 : 768);
-    failed = 0;
-    LoadCodeTables();
+ReferencePrefixDecoder::ReferencePrefixDecoder(InputStream* input, bool largeModel)
+    : input_(input) {
+    ConsumeBits(0);
+    std::vector<std::uint32_t> symbolLengths(largeModel ? 1280 : 768), lengthLengths(128);
+    for (std::uint32_t& l : symbolLengths) l = window >> 27, ConsumeBits(5);
+    for (std::uint32_t& l : lengthLengths) l = window >> 27, ConsumeBits(5);
+    const PlainCode symbols = BuildPlainCode(symbolLengths);
+    lengthCode_ = BuildPlainCode(lengthLengths);
+    for (std::size_t i = 0; i < symbolLengths.size(); ++i)
+        sorted_.push_back({symbols.codes[i], symbols.lengths[i], static_cast<std::uint16_t>(i)});
+    std::sort(sorted_.begin(), sorted_.end(), [](const Sorted& a, const Sorted& b) {
+        return a.code != b.code ? a.code < b.code : a.symbol < b.symbol;
+    });
+    // Per 12-bit prefix, the first position other than 0 whose codeword starts
+    // with it; 0 for prefix 0; a prefix no codeword starts with takes the one below.
+    firstIndex_.assign(4096, 65535);
+    for (std::size_t i = sorted_.size() - 1; i >= 1; --i)
+        firstIndex_[sorted_[i].code >> 20] = static_cast<std::uint16_t>(i);
+    firstIndex_[0] = 0;
+    for (int p = 1; p < 4096; ++p)
+        if (firstIndex_[p] == 65535) firstIndex_[p] = firstIndex_[p - 1];
 }
 
-std::uint8_t ReferencePrefixDecoder::NextByte() {
-    if (inCount <= inPos) {
-        inCount = static_cast<std::uint16_t>(input->Read(inBuf, 512));
-        inPos = 0;
+// Byte i of the stream. Past the end of the data every byte is the first
+// byte of the last read that gave any; reads are of 512 bytes.
+std::uint8_t ReferencePrefixDecoder::ByteAt(std::uint64_t i) {
+    while (i >= bytes_.size() && !ended_) {
+        std::uint8_t chunk[512];
+        const int n = input_->Read(chunk, 512);
+        ended_ = n == 0;
+        if (n > 0) filler_ = chunk[0];
+        bytes_.insert(bytes_.end(), chunk, chunk + n);
     }
-    return inBuf[inPos++];
-}
-
-void ReferencePrefixDecoder::Step(unsigned s) {
-    if (s == 8) {
-        bitBuffer = ((bitBuffer << bitsLeft) | NextByte()) << (8 - bitsLeft);
-    } else {
-        const std::uint32_t mask = (1u << (8 + s)) - 1;
-        if (bitsLeft >= s) {
-            bitBuffer = (bitBuffer << s) & mask;
-            bitsLeft = static_cast<std::uint8_t>(bitsLeft - s);
-            window = (window << s) | (bitBuffer >> 8);
-            return;
-        }
-        bitBuffer = (((bitBuffer << bitsLeft) | NextByte()) << (s - bitsLeft)) & mask;
-    }
-    bitsLeft = static_cast<std::uint8_t>(bitsLeft + 8 - s);
-    window = (window << s) | ((bitBuffer >> 8) & ((1u << s) - 1));
+    return i < bytes_.size() ? bytes_[i] : filler_;
 }
 
 void ReferencePrefixDecoder::ConsumeBits(unsigned k) {
-    int left = static_cast<int>(k);
-    while (left > 0) {
-        Step(static_cast<unsigned>(std::min(left, 8)));
-        left -= 8;
-    }
-}
-
-void ReferencePrefixDecoder::LoadCodeTables() {
-    ConsumeBits(32);
-    std::vector<std::uint32_t> symbolLengths(sortedCodes.size()), lengthLengths(128);
-    for (std::uint32_t& l : symbolLengths) {
-        l = window >> 27;
-        ConsumeBits(5);
-    }
-    for (std::uint32_t& l : lengthLengths) {
-        l = window >> 27;
-        ConsumeBits(5);
-    }
-    symbolModel = BuildPlainCode(symbolLengths);
-    lengthModel = BuildPlainCode(lengthLengths);
-    for (int i = 0; i < symbolModel.count; ++i) {
-        sortedCodes[i] = {symbolModel.codes[i], symbolModel.lengths[i],
-                          static_cast<std::uint16_t>(i)};
-    }
-    std::sort(sortedCodes.begin(), sortedCodes.end(), [](const SortedCode& a, const SortedCode& b) {
-        if (a.code != b.code) return a.code < b.code;
-        const std::uint32_t wa = a.length | (std::uint32_t{a.symbol} << 16);
-        const std::uint32_t wb = b.length | (std::uint32_t{b.symbol} << 16);
-        return wa < wb;
-    });
-    std::fill(firstIndex, firstIndex + 4096, 65535);
-    for (int i = symbolModel.count - 1; i >= 1; --i)
-        firstIndex[sortedCodes[i].code >> 20] = static_cast<std::uint16_t>(i);
-    firstIndex[0] = 0;
-    for (int p = 1; p < 4096; ++p)
-        if (firstIndex[p] == 65535) firstIndex[p] = firstIndex[p - 1];
+    position_ += k;
+    std::uint64_t bits = 0;
+    for (std::uint64_t b = position_ / 8; b < position_ / 8 + 5; ++b) bits = bits << 8 | ByteAt(b);
+    window = static_cast<std::uint32_t>(bits >> (8 - position_ % 8));
 }
 
 bool ReferencePrefixDecoder::Matches(std::uint32_t code, unsigned length) const {
-    if (length > 32) return false;  // a cut codeword never matches
-    const unsigned shift = 32 - length;
-    return (shift == 32 ? 0 : code >> shift) == (shift == 32 ? 0 : window >> shift);
+    return length <= 32 && (length == 0 || (code ^ window) >> (32 - length) == 0);
 }
 
+// The 12-bit prefix names a position of the sorted codes; a codeword there
+// shorter than 12 bits is taken as it is, else the search goes on from it.
 std::uint16_t ReferencePrefixDecoder::DecodeSymbol() {
-    const std::uint32_t w = window;
-    int i = firstIndex[w >> 20];
-    if (sortedCodes[i].length < 12) {
-        ConsumeBits(sortedCodes[i].length);
-        return sortedCodes[i].symbol;
+    std::size_t i = firstIndex_[window >> 20];
+    if (sorted_[i].length < 12) {
+        ConsumeBits(sorted_[i].length);
+        return sorted_[i].symbol;
     }
-    while (i < symbolModel.count) {
-        if (Matches(sortedCodes[i].code, sortedCodes[i].length)) {
-            ConsumeBits(sortedCodes[i].length);
-            return sortedCodes[i].symbol;
+    for (; i < sorted_.size(); ++i) {
+        if (Matches(sorted_[i].code, sorted_[i].length)) {
+            ConsumeBits(sorted_[i].length);
+            return sorted_[i].symbol;
         }
-        ++i;
     }
     failed = 1;
     return 0;
 }
 
+// A length symbol 0..126, or after the escape 127 a 5-bit size n-1 and n bits.
 std::uint32_t ReferencePrefixDecoder::DecodeLength() {
-    for (unsigned i = 0; i <= 126; ++i) {
-        if (Matches(lengthModel.codes[i], lengthModel.lengths[i])) {
-            ConsumeBits(lengthModel.lengths[i]);
-            return i;
-        }
+    for (unsigned i = 0; i < 128; ++i) {
+        if (!Matches(lengthCode_.codes[i], lengthCode_.lengths[i])) continue;
+        ConsumeBits(lengthCode_.lengths[i]);
+        if (i < 127) return i;
+        const unsigned n = (window >> 27) + 1;
+        ConsumeBits(5);
+        const std::uint32_t v = window;
+        ConsumeBits(n);
+        return n == 32 ? v : v >> (32 - n);
     }
-    if (!Matches(lengthModel.codes[127], lengthModel.lengths[127])) {
-        failed = 1;
-        return 0;
-    }
-    ConsumeBits(lengthModel.lengths[127]);
-    const unsigned n = (window >> 27) + 1;
-    ConsumeBits(5);
-    const std::uint32_t v = window;
-    ConsumeBits(n);
-    return n == 32 ? v : v >> (32 - n);
+    failed = 1;
+    return 0;
 }
 
 ReferenceLzDecoder::ReferenceLzDecoder(InputStream* input, bool inner, bool largeModel)
-    : decoder(input, largeModel), insertInner(inner), slotCount(largeModel ? 512 : 256) {
-    head.assign(256, 0);
-    filled.assign(256, 0);
-    slotPositions.assign(256 * slotCount, 0);
-    slotLengths.assign(256 * slotCount, 0);
+    : decoder_(input, largeModel), insertInner_(inner), slotCount_(largeModel ? 512 : 256) {}
+
+void ReferenceLzDecoder::Reset(std::uint8_t* output, std::int32_t size) {
+    slotPositions.assign(256 * slotCount_, 0);
+    slotLengths.assign(256 * slotCount_, 0);
+    head_.assign(256, 0);
+    filled_.assign(256, 0);
+    output_ = output;
+    outputSize_ = size;
+    outputPos = insertPos_ = 0;
 }
 
-void ReferenceLzDecoder::Reset(std::uint8_t* out, std::int32_t size) {
-    std::fill(head.begin(), head.end(), 0);
-    std::fill(filled.begin(), filled.end(), 0);
-    output = out;
-    outputSize = size;
-    outputPos = 0;
-    insertPos = 0;
-    std::fill(slotPositions.begin(), slotPositions.end(), 0);
-    std::fill(slotLengths.begin(), slotLengths.end(), 0);
+void ReferenceLzDecoder::Enter(std::uint8_t context, std::int32_t position, std::uint32_t length) {
+    const std::uint32_t slot = slotCount_ * context + head_[context];
+    slotPositions[slot] = static_cast<std::uint32_t>(position);
+    slotLengths[slot] = length;
+    filled_[context] = std::max<std::uint16_t>(filled_[context], ++head_[context]);
+    head_[context] = static_cast<std::uint16_t>(head_[context] % slotCount_);
 }
 
+// Each step: a literal, or a copy through a ring slot of the context byte
+// (the byte before the step; none before the first). A candidate reference
+// (symbol below n) reads its length; a repeat reference takes the slot's
+// length and, in a full ring, moves the head's entry into the slot used.
+// Then the step's first position enters its ring, and with insertInner the
+// positions inside it enter rings that have never been full.
 int ReferenceLzDecoder::Decode(std::int32_t target) {
-    const std::uint32_t n = slotCount;
-    if (target > outputSize) target = outputSize;
-    while (outputPos < target) {
-        const std::uint32_t s = decoder.DecodeSymbol();
-        std::uint64_t length;
+    const std::uint32_t n = slotCount_;
+    while (outputPos < std::min(target, outputSize_)) {
+        const std::uint32_t s = decoder_.DecodeSymbol();
+        std::uint64_t length = 1;
         if (s >= 2 * n) {
-            output[outputPos] = static_cast<std::uint8_t>((s - 2 * n) % 256);
-            length = 1;
+            output_[outputPos] = static_cast<std::uint8_t>(s - 2 * n);
         } else {
-            // Before the first byte the context byte does not exist; all rings
-            // are empty then, so any context gives the same result.
-            const std::uint8_t c = outputPos > 0 ? output[insertPos] : 0;
-            std::uint32_t source;
+            const std::uint32_t base = n * (outputPos > 0 ? output_[insertPos_] : 0);
+            const std::uint32_t head = base + head_[base / n];
+            const std::uint32_t slot = base + (head - base + s) % n;
+            const std::uint32_t source = slotPositions[slot];
             if (s < n) {
-                length = std::uint64_t{decoder.DecodeLength()} + 2;
-                source = slotPositions[n * c + (head[c] + s) % n];
+                length = decoder_.DecodeLength() + std::uint64_t{2};
             } else {
-                const std::uint32_t h = head[c];
-                const std::uint32_t j = (h + s - n) % n;
-                source = slotPositions[n * c + j];
-                length = slotLengths[n * c + j];
-                if (slotPositions[n * c + h] != 0) {
-                    slotPositions[n * c + j] = slotPositions[n * c + h];
-                    slotLengths[n * c + j] = slotLengths[n * c + h];
+                length = slotLengths[slot];
+                if (slotPositions[head] != 0) {
+                    slotPositions[slot] = slotPositions[head];
+                    slotLengths[slot] = slotLengths[head];
                 }
             }
             if (static_cast<std::uint64_t>(outputPos) + length >
-                static_cast<std::uint64_t>(outputSize))
+                static_cast<std::uint64_t>(outputSize_))
                 return 1;
-            if (source == 0 || source >= static_cast<std::uint32_t>(outputSize)) return 2;
-            for (std::uint64_t k = 0; k < length; ++k) output[outputPos + k] = output[source + k];
+            if (source == 0 || source >= static_cast<std::uint32_t>(outputSize_)) return 2;
+            for (std::uint64_t k = 0; k < length; ++k) output_[outputPos + k] = output_[source + k];
         }
         outputPos += static_cast<std::int32_t>(length);
-        if (outputPos - 1 > insertPos) {
-            std::uint8_t c = output[insertPos];
-            slotPositions[n * c + head[c]] = static_cast<std::uint32_t>(insertPos + 1);
-            slotLengths[n * c + head[c]] = static_cast<std::uint32_t>(length);
-            head[c] = static_cast<std::uint16_t>(head[c] + 1);
-            if (filled[c] < head[c]) filled[c] = head[c];
-            head[c] = static_cast<std::uint16_t>(head[c] % n);
-            ++insertPos;
-            std::uint32_t r = static_cast<std::uint32_t>(length) - 1;
-            if (!insertInner) {
-                insertPos = outputPos - 1;
-            } else {
-                while (outputPos - 1 > insertPos) {
-                    c = output[insertPos];
-                    if (filled[c] <= head[c]) {
-                        slotPositions[n * c + head[c]] = static_cast<std::uint32_t>(insertPos + 1);
-                        slotLengths[n * c + head[c]] = r;
-                        head[c] = static_cast<std::uint16_t>(head[c] + 1);
-                        filled[c] = head[c];
-                        head[c] = static_cast<std::uint16_t>(head[c] % n);
-                    }
-                    --r;
-                    ++insertPos;
-                }
-            }
+        if (outputPos - 1 <= insertPos_) continue;
+        Enter(output_[insertPos_], insertPos_ + 1, static_cast<std::uint32_t>(length));
+        for (auto left = static_cast<std::uint32_t>(length - 1); outputPos - 1 > ++insertPos_;
+             --left) {
+            const std::uint8_t c = output_[insertPos_];
+            if (insertInner_ && filled_[c] <= head_[c]) Enter(c, insertPos_ + 1, left);
         }
     }
-    return decoder.failed ? 2 : 0;
+    return decoder_.failed ? 2 : 0;
 }
 
-PlainArchive DecodeWithPlainForm(const std::vector<std::uint8_t>& archive,
-                                 std::string_view password) {
-    PlainArchive plain;
+Decoded DecodeBothForms(const std::vector<std::uint8_t>& file, const Feed& feed) {
+    Decoded decoded;
     ArchiveHeader header;
-    if (archive.size() < kHeaderSize || !ParseHeader(archive.data(), header)) {
-        plain.result = -1;
-        return plain;
+    if (file.size() < feed.offset + kHeaderSize ||
+        !ParseHeader(file.data() + feed.offset, header)) {
+        ADD_FAILURE() << "no archive header at " << feed.offset;
+        decoded.result = -1;
+        return decoded;
     }
-    std::vector<std::uint8_t> data(archive.begin() + kHeaderSize, archive.end());
+    Bytes data(file.begin() + static_cast<long>(feed.offset + kHeaderSize), file.end());
     if (header.passwordSet()) {
-        const PasswordKey key = DeriveKey(password);
+        const PasswordKey key = DeriveKey(feed.password);
         for (std::size_t i = 0; i < data.size(); ++i) data[i] ^= key.key[i % 4];
     }
-    MemoryStream stream(std::move(data));
-    ReferenceLzDecoder decoder(&stream, header.insertInner(), header.largeModel());
-    plain.table.resize(static_cast<std::size_t>(header.tableSize));
-    decoder.Reset(plain.table.data(), header.tableSize);
-    plain.result = decoder.Decode(header.tableSize);
-    if (plain.result != 0 || !ParseEntryTable(plain.table.data(), header.tableSize,
-                                              header.entryCount, '/', plain.entries))
-        return plain;
-    for (const Batch& batch : FormBatches(plain.entries.sizes, plain.entries.largestSize)) {
-        std::vector<std::uint8_t> block(static_cast<std::size_t>(batch.total));
-        decoder.Reset(block.data(), batch.total);
-        plain.result = decoder.Decode(batch.total);
-        plain.batches.push_back(std::move(block));
-        if (plain.result != 0) break;
+    MemoryStream fastInput(data, feed.chunk), plainInput(data);
+    LzDecoder fast(&fastInput, header.insertInner(), header.largeModel());
+    ReferenceLzDecoder plain(&plainInput, header.insertInner(), header.largeModel());
+    std::mt19937 rng(feed.seed);
+    const auto decodeBlock = [&](std::int32_t size) {
+        Bytes a(static_cast<std::size_t>(size) + 1, 0xEE), b(a);
+        fast.Reset(a.data(), size);
+        plain.Reset(b.data(), size);
+        std::int64_t target = 0;
+        int result = 0;
+        do {
+            target += feed.maxStep ? 1 + rng() % feed.maxStep : std::max(size, 1);
+            const auto t = static_cast<std::int32_t>(std::min<std::int64_t>(target, size));
+            result = fast.Decode(t);
+            const int expected = plain.Decode(t);
+            if (result != expected || fast.outputPos() != plain.outputPos) {
+                ADD_FAILURE() << "block " << decoded.blocks.size() << ", target " << t
+                              << ": result " << result << " at " << fast.outputPos()
+                              << ", the plain form's " << expected << " at " << plain.outputPos;
+                result = -1;
+            }
+        } while (result == 0 && target < size);
+        const auto end = a.begin() + std::min(fast.outputPos(), plain.outputPos);
+        EXPECT_TRUE(std::equal(a.begin(), end, b.begin())) << "block " << decoded.blocks.size();
+        EXPECT_EQ(a.back(), 0xEE) << "written past block " << decoded.blocks.size();
+        a.pop_back();
+        decoded.blocks.push_back(std::move(a));
+        return result;
+    };
+    decoded.result = decodeBlock(header.tableSize);
+    if (decoded.result == 0 && ParseEntryTable(decoded.blocks[0].data(), header.tableSize,
+                                               header.entryCount, '/', decoded.entries)) {
+        decoded.batches = FormBatches(decoded.entries.sizes, decoded.entries.largestSize);
+        for (const Batch& batch : decoded.batches)
+            if ((decoded.result = decodeBlock(batch.total)) != 0) break;
     }
-    return plain;
+    if (decoded.result == 0) {  // the margin to the allowance of 64 filler bytes
+        EXPECT_FALSE(fast.consumedPastEnd());
+        EXPECT_LE(fastInput.endReads, 8);
+    }
+    return decoded;
 }
 
 }  // namespace qk::test

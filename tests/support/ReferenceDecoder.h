@@ -1,29 +1,25 @@
-// The plain, step-by-step form of every decoding step, kept as the reference
-// that the production decoder is checked against. It follows the format rule
-// by rule: the bit step with its byte-wise masks, the sorted-code search for
-// every symbol, the linear search for every length, rings cleared in full at
-// each block and emptiness marked by position 0. Nothing here is fast.
+// The plain form of every decoding step, the reference the production
+// decoder is checked against, rule by rule: codes built by merging lists of
+// groups, the window read at a bit position, a search of the sorted codes for
+// every symbol and of all lengths for every length, rings of plain arrays.
+// Nothing is fast, and nothing is shared with the production decoder
+// (DecodeBothForms takes only the header, key and batch rule from lib/format).
 #pragma once
 
 #include <cstdint>
-#include <string_view>
+#include <string>
 #include <vector>
 
-#include "qk1/Archive.h"
-
 #include "codec/InputStream.h"
-#include "codec/PrefixDecoder.h"
+#include "qk1/Archive.h"
 
 namespace qk::test {
 
-// A prefix code built from its lengths the plain way: a list of groups
-// sorted by (length, symbol); the last two are merged again and again (0
-// before the first group's codewords, 1 before the second's) and the merged
-// group, one shorter than the first, goes back in front of every group of
-// equal length. A length of 0 wraps and sorts last. A codeword keeps its
-// first 32 bits; `lengths` holds the whole length.
+// Groups sorted by (length, symbol), the last two merged again and again (0
+// before the first group's codewords, 1 before the second's), the merged one,
+// a length shorter, put back before every group of equal length; a length 0
+// wraps and sorts last. Codewords keep their first 32 bits.
 struct PlainCode {
-    int count = 0;
     std::vector<std::uint32_t> codes;
     std::vector<std::uint16_t> lengths;
 };
@@ -34,59 +30,72 @@ class ReferencePrefixDecoder {
     ReferencePrefixDecoder(InputStream* input, bool largeModel);
 
     void ConsumeBits(unsigned k);
-    std::uint16_t DecodeSymbol();
+    std::uint16_t DecodeSymbol();  // 0 with `failed` set when nothing matches
     std::uint32_t DecodeLength();
 
-    PlainCode symbolModel;
-    PlainCode lengthModel;
-    std::vector<SortedCode> sortedCodes;
-    InputStream* input;
-    std::uint32_t bitBuffer = 0;
-    std::uint8_t bitsLeft = 0;
-    std::uint32_t window = 0;
-    std::uint8_t inBuf[512] = {};
-    std::uint16_t inCount = 0;
-    std::uint16_t inPos = 0;
-    std::uint16_t firstIndex[4096];
+    std::uint32_t window = 0;  // the 32 stream bits from the current position
     std::uint32_t failed = 0;
 
   private:
-    std::uint8_t NextByte();
-    void Step(unsigned s);
-    void LoadCodeTables();
+    struct Sorted {
+        std::uint32_t code;
+        std::uint16_t length, symbol;
+    };
+    std::uint8_t ByteAt(std::uint64_t i);
     bool Matches(std::uint32_t code, unsigned length) const;
+
+    InputStream* input_;
+    std::vector<std::uint8_t> bytes_;  // every byte read so far
+    std::uint8_t filler_ = 0;          // the first byte of the last read that gave any
+    bool ended_ = false;
+    std::uint64_t position_ = 0;  // in bits
+    PlainCode lengthCode_;
+    std::vector<Sorted> sorted_;  // the main alphabet's codewords in code order
+    std::vector<std::uint16_t> firstIndex_;
 };
 
 class ReferenceLzDecoder {
   public:
     ReferenceLzDecoder(InputStream* input, bool insertInner, bool largeModel);
     void Reset(std::uint8_t* output, std::int32_t size);
-    int Decode(std::int32_t target);
+    int Decode(std::int32_t target);  // 0 done, 1 overrun, 2 bad reference
 
-    std::vector<std::uint16_t> head;
-    std::vector<std::uint16_t> filled;
-    std::vector<std::uint32_t> slotPositions;
-    std::vector<std::uint32_t> slotLengths;
-    std::uint8_t* output = nullptr;
-    std::int32_t outputSize = 0;
     std::int32_t outputPos = 0;
-    std::int32_t insertPos = 0;
-    ReferencePrefixDecoder decoder;
-    bool insertInner;
-    std::uint32_t slotCount;
+    std::vector<std::uint32_t> slotPositions;  // per context, per slot; 0 is empty
+    std::vector<std::uint32_t> slotLengths;
+
+  private:
+    void Enter(std::uint8_t context, std::int32_t position, std::uint32_t length);
+
+    ReferencePrefixDecoder decoder_;
+    bool insertInner_;
+    std::uint32_t slotCount_;
+    std::vector<std::uint16_t> head_, filled_;
+    std::uint8_t* output_ = nullptr;
+    std::int32_t outputSize_ = 0;
+    std::int32_t insertPos_ = 0;
 };
 
-// A whole archive decoded by the plain form: the entry table's block, then
-// every batch's block by the batch rule, up to the first that fails.
-struct PlainArchive {
-    int result = 0;  // the Decode result of the first failing block, or 0
-    std::vector<std::uint8_t> table;
-    EntryTable entries;
-    std::vector<std::vector<std::uint8_t>> batches;
+struct Feed {                   // how DecodeBothForms feeds the production decoder
+    std::string password;       // undoes the scrambling of an archive with a password
+    std::size_t offset = 0;     // where the archive starts in the file
+    int chunk = 512;            // most bytes one Read delivers
+    std::uint32_t maxStep = 0;  // Decode targets advance by 1 to maxStep bytes (0: whole blocks)
+    std::uint32_t seed = 1;     // of the chunk and step sizes
 };
-// `archive` is a plain archive (no self-extracting program in front); a
-// scrambled one is undone with `password`.
-PlainArchive DecodeWithPlainForm(const std::vector<std::uint8_t>& archive,
-                                 std::string_view password = {});
+
+// An archive decoded block by block (the entry table, then each batch by the
+// batch rule, up to the first that fails) by the production decoder and the
+// plain form side by side. Every Decode step must give both the same result,
+// position and bytes, and write nothing past its block; an archive decoded
+// whole must not have used a bit past its end nor fetched more filler than
+// the look-ahead of 8 bytes. Any difference fails the test.
+struct Decoded {
+    int result = 0;                                 // the failing block's Decode result, or 0
+    EntryTable entries;                             // from the decoded table, '/' between folders
+    std::vector<Batch> batches;                     // of the entries, by the batch rule
+    std::vector<std::vector<std::uint8_t>> blocks;  // the table, then each batch decoded
+};
+Decoded DecodeBothForms(const std::vector<std::uint8_t>& file, const Feed& feed = {});
 
 }  // namespace qk::test

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "format/ArchiveHeader.h"
 #include "codec/InputStream.h"
+#include "format/ArchiveHeader.h"
 
 namespace qk::test {
 
@@ -23,6 +23,7 @@ class MemoryStream : public InputStream {
         : data_(std::move(data)), chunkLimit_(chunkLimit) {}
     int Read(std::uint8_t* buffer, int count) override;
     int reads = 0;
+    int endReads = 0;  // the calls that found the data ended
     std::vector<int> requested;
 
   private:
@@ -46,8 +47,8 @@ class BitWriter {
   public:
     void Bits(const std::string& bits);
     void Field(std::uint32_t value, int width);
-    void AlignToByte();
-    Bytes bytes() const;
+    void AlignToByte() { used_ = 0; }
+    Bytes bytes() const { return out_; }
 
   private:
     Bytes out_;

@@ -1,19 +1,12 @@
 // The reference archives written by an independent implementation of the
 // format, each checked against its recorded expectation: header, table,
-// batches, the failing batch and every decoded entry's digest. The production
-// decoder and the plain reference form must both agree with it, and the
-// reader gives the same from a path, from memory and from callbacks that
-// deliver a few bytes at a time.
+// batches, outcome and every decoded entry's digest, through the reader from
+// a path, from memory and from callbacks that deliver 7 bytes a read, and
+// by the plain form beside the production decoder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 
-#include "format/ArchiveHeader.h"
-#include "codec/LzDecoder.h"
-#include "format/EntryTable.h"
 #include "qk1/ArchiveReader.h"
 #include "support/ReferenceDecoder.h"
 #include "support/TestSupport.h"
@@ -24,207 +17,136 @@ namespace {
 using test::Bytes;
 using test::Json;
 
-std::string Outcome(ArchiveReader::Status s) {
-    switch (s) {
-        case ArchiveReader::Status::kOk:
-            return "ok";
-        case ArchiveReader::Status::kOverrun:
-            return "decode_error_1";
-        case ArchiveReader::Status::kBadReference:
-            return "decode_error_2";
-        case ArchiveReader::Status::kNotArchive:
-            return "not_archive";
-        case ArchiveReader::Status::kReadFailure:
-            return "read_failure";
-        case ArchiveReader::Status::kWrongPassword:
-            return "wrong_password";
-        default:
-            return "other";
-    }
+std::string Outcome(Status s) {
+    return s == Status::kOk              ? "ok"
+           : s == Status::kOverrun       ? "decode_error_1"
+           : s == Status::kBadReference  ? "decode_error_2"
+           : s == Status::kNotArchive    ? "not_archive"
+           : s == Status::kReadFailure   ? "read_failure"
+           : s == Status::kWrongPassword ? "wrong_password"
+                                         : "other";
 }
-
-// kStdio: an open stdio stream without a file descriptor (POSIX fmemopen),
-// whose size is found by seeking.
-enum class Source { kPath, kMemory, kTrickle, kStdio };
 
 // A caller's source over memory that hands out at most 7 bytes a read.
 struct Trickle {
     const Bytes& bytes;
-    std::size_t position = 0;
-    bool closed = false;
+    std::size_t at = 0;
+    int closed = 0;
 
+    static Trickle& Of(void* t) { return *static_cast<Trickle*>(t); }
     InputCallbacks Callbacks() {
-        InputCallbacks c;
-        c.context = this;
-        c.read = [](void* t, std::uint8_t* buffer, std::int64_t count) -> std::int64_t {
-            Trickle& self = *static_cast<Trickle*>(t);
-            const std::size_t n = std::min<std::size_t>(
-                {7, static_cast<std::size_t>(count), self.bytes.size() - self.position});
-            std::copy_n(self.bytes.begin() + static_cast<long>(self.position), n, buffer);
-            self.position += n;
-            return static_cast<std::int64_t>(n);
-        };
-        c.seek = [](void* t, std::int64_t offset) {
-            Trickle& self = *static_cast<Trickle*>(t);
-            if (offset < 0 || static_cast<std::size_t>(offset) > self.bytes.size()) return false;
-            self.position = static_cast<std::size_t>(offset);
-            return true;
-        };
-        c.size = [](void* t) {
-            return static_cast<std::int64_t>(static_cast<Trickle*>(t)->bytes.size());
-        };
-        c.close = [](void* t) { static_cast<Trickle*>(t)->closed = true; };
-        return c;
+        return {this,
+                [](void* t, std::uint8_t* buffer, std::int64_t count) -> std::int64_t {
+                    const auto n = std::min<std::size_t>(
+                        {7, static_cast<std::size_t>(count), Of(t).bytes.size() - Of(t).at});
+                    std::copy_n(Of(t).bytes.begin() + static_cast<long>(Of(t).at), n, buffer);
+                    Of(t).at += n;
+                    return static_cast<std::int64_t>(n);
+                },
+                [](void* t, std::int64_t offset) {
+                    const bool inside =
+                        offset >= 0 && static_cast<std::size_t>(offset) <= Of(t).bytes.size();
+                    if (inside) Of(t).at = static_cast<std::size_t>(offset);
+                    return inside;
+                },
+                [](void* t) { return static_cast<std::int64_t>(Of(t).bytes.size()); },
+                [](void* t) { ++Of(t).closed; }};
     }
 };
 
-class VectorTest : public testing::TestWithParam<std::string> {};
-class VectorSourceTest : public testing::TestWithParam<std::tuple<std::string, Source>> {};
+enum class Source { kPath, kMemory, kTrickle };
 
-TEST_P(VectorSourceTest, DecodesAsRecorded) {
+class Vector : public testing::TestWithParam<std::tuple<std::string, Source>> {};
+
+TEST_P(Vector, DecodesAsRecorded) {
     const auto& [name, source] = GetParam();
     const Json expect = test::LoadVectorExpectation(name);
-    const std::string path = test::VectorsDir() + "/" + name + ".qk1";
+    const std::string path = test::VectorsDir() + "/" + name + ".qk1",
+                      outcome = expect["outcome"].text;
     const Bytes file = test::ReadFileBytes(path);
     ASSERT_EQ(test::Sha256Hex(file.data(), file.size()), expect["file_sha256"].text);
+    const Bytes pw =
+        expect["password_hex"].IsNull() ? Bytes{} : test::FromHex(expect["password_hex"].text);
+    std::vector<std::string> expectedDigests, digests;
+    for (const Json& e : expect["entries_decoded"].items)
+        expectedDigests.push_back(e["sha256"].text);
 
     Trickle trickle{file};
-    ArchiveReader reader;
-    ArchiveReader::Status status = Status::kOpenFailure;
-    switch (source) {
-        case Source::kPath:
-            status = reader.Open(path);
-            break;
-        case Source::kMemory:
-            status = reader.Open(file.data(), file.size());
-            break;
-        case Source::kTrickle:
-            status = reader.Open(trickle.Callbacks());
-            break;
-        case Source::kStdio:
-#ifdef _WIN32
-            GTEST_SKIP() << "no fmemopen";
-#else
-            status = reader.Open(::fmemopen(const_cast<std::uint8_t*>(file.data()), file.size(), "rb"));
-#endif
-            break;
-    }
-    const std::string outcome = expect["outcome"].text;
-    if (status != ArchiveReader::Status::kOk) {
-        EXPECT_EQ(Outcome(status), outcome);
-        return;
-    }
-    const Json& h = expect["header"];
-    EXPECT_EQ(reader.header().offset, h["offset"].Int());
-    EXPECT_EQ(reader.header().flags, h["flags"].Int());
-    EXPECT_EQ(reader.header().totalSize, h["total_size"].Int());
-    EXPECT_EQ(reader.header().tableSize, h["table_size"].Int());
-    EXPECT_EQ(reader.header().entryCount, h["entry_count"].Int());
-    EXPECT_EQ(reader.header().dataSize(), h["data_size"].Int());
-
-    std::string password;
-    if (reader.header().passwordSet()) {
-        if (expect["password_hex"].IsNull()) {
-            EXPECT_EQ(outcome, "no_password");
-            return;
-        }
-        const Bytes pw = test::FromHex(expect["password_hex"].text);
-        password.assign(pw.begin(), pw.end());
-        if (reader.CheckPassword(password) != Status::kOk) {
-            EXPECT_EQ(outcome, "wrong_password");
-            return;
-        }
-    }
-    status = reader.DecodeTable();
-    EXPECT_EQ(status == ArchiveReader::Status::kOk        ? 0
-              : status == ArchiveReader::Status::kOverrun ? 1
-                                                          : 2,
-              expect["table_result"].Int());
-    ASSERT_EQ(reader.ParseTable('\\'), ArchiveReader::Status::kOk);
-
-    const EntryTable& table = reader.entries();
-    const Json& entries = expect["table_entries"];
-    ASSERT_EQ(static_cast<std::size_t>(table.entryCount), entries.items.size());
-    for (int i = 0; i < table.entryCount; ++i) {
-        const std::string n(table.names.Item(i));
-        EXPECT_EQ(test::ToHex(reinterpret_cast<const std::uint8_t*>(n.data()), n.size()),
-                  entries[i]["name_hex"].text);
-        EXPECT_EQ(table.sizes[i], entries[i]["size"].Int());
-        EXPECT_EQ(table.times[i], static_cast<std::uint32_t>(entries[i]["time"].Int()));
-    }
-
-    const std::vector<Batch> batches = reader.batches();
-    const Json& expectedBatches = expect["batches"];
-    ASSERT_EQ(batches.size(), expectedBatches.items.size());
-    for (std::size_t b = 0; b < batches.size(); ++b) {
-        EXPECT_EQ(batches[b].first, expectedBatches[b][0].Int());
-        EXPECT_EQ(batches[b].count, expectedBatches[b][1].Int());
-        EXPECT_EQ(batches[b].total, expectedBatches[b][2].Int());
-    }
-
-    std::vector<std::string> digests;
-    status = reader.ForEachEntry([&](std::int32_t, const std::uint8_t* data, std::int32_t size) {
-        digests.push_back(test::Sha256Hex(data, static_cast<std::size_t>(size)));
-        return true;
-    });
-    EXPECT_EQ(Outcome(status), outcome);
-    const Json& decoded = expect["entries_decoded"];
-    ASSERT_EQ(digests.size(), decoded.items.size());
-    for (std::size_t i = 0; i < digests.size(); ++i)
-        EXPECT_EQ(digests[i], decoded[i]["sha256"].text);
-}
-
-// The plain form decodes every vector to the same bytes and results.
-TEST_P(VectorTest, PlainFormAgrees) {
-    const std::string name = GetParam();
-    const Json expect = test::LoadVectorExpectation(name);
-    if (expect["outcome"].text == "not_archive" || expect["outcome"].text == "read_failure") return;
-    const Bytes file = test::ReadFileBytes(test::VectorsDir() + "/" + name + ".qk1");
-    const std::size_t offset = static_cast<std::size_t>(expect["header"]["offset"].Int());
-    Bytes data(file.begin() + static_cast<long>(offset) + 20, file.end());
-    if (!expect["password_hex"].IsNull()) {
-        const Bytes pw = test::FromHex(expect["password_hex"].text);
-        const PasswordKey key = DeriveKey(std::string(pw.begin(), pw.end()));
-        for (std::size_t i = 0; i < data.size(); ++i) data[i] ^= key.key[i % 4];
-    }
-    const int flags = static_cast<int>(expect["header"]["flags"].Int());
-    test::MemoryStream a(data), b(data);
-    LzDecoder fast(&a, flags & 2, flags & 1);
-    test::ReferenceLzDecoder plain(&b, flags & 2, flags & 1);
-    std::vector<int> sizes{static_cast<int>(expect["header"]["table_size"].Int())};
-    for (const Json& batch : expect["batches"].items)
-        sizes.push_back(static_cast<int>(batch[2].Int()));
-    for (int size : sizes) {
-        Bytes x(size), y(size);
-        fast.Reset(x.data(), size);
-        plain.Reset(y.data(), size);
-        const int rx = fast.Decode(size);
-        ASSERT_EQ(rx, plain.Decode(size));
-        ASSERT_EQ(x, y);
-        if (rx != 0) break;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Reference, VectorTest, testing::ValuesIn(test::VectorNames()));
-INSTANTIATE_TEST_SUITE_P(Reference, VectorSourceTest,
-                         testing::Combine(testing::ValuesIn(test::VectorNames()),
-                                          testing::Values(Source::kPath, Source::kMemory,
-                                                          Source::kTrickle, Source::kStdio)));
-
-// The reader calls a caller's close once, when it lets go of the source.
-TEST(ReaderSource, CallbacksAreClosedWhenTheReaderIsDone) {
-    const Bytes file = test::ReadFileBytes(test::VectorsDir() + "/basic.qk1");
-    Trickle first{file}, second{file};
     {
         ArchiveReader reader;
-        ASSERT_EQ(reader.Open(first.Callbacks()), Status::kOk);
-        EXPECT_FALSE(first.closed);
-        ASSERT_EQ(reader.Open(second.Callbacks()), Status::kOk);  // a second open lets go of the first
-        EXPECT_TRUE(first.closed);
-        EXPECT_EQ(reader.sourceSize(), static_cast<std::int64_t>(file.size()));
+        Status status = source == Source::kPath     ? reader.Open(path)
+                        : source == Source::kMemory ? reader.Open(file.data(), file.size())
+                                                    : reader.Open(trickle.Callbacks());
+        if (status == Status::kOk && reader.header().passwordSet()) {
+            ASSERT_NE(outcome, "no_password");
+            status = reader.CheckPassword(std::string(pw.begin(), pw.end()));
+        }
+        if (status != Status::kOk) {
+            EXPECT_EQ(Outcome(status), outcome);
+            return;
+        }
+        const ArchiveHeader& h = reader.header();
+        const std::pair<const char*, std::int64_t> fields[] = {
+            {"offset", h.offset},          {"flags", h.flags},
+            {"total_size", h.totalSize},   {"table_size", h.tableSize},
+            {"entry_count", h.entryCount}, {"data_size", h.dataSize()}};
+        for (const auto& [key, value] : fields)
+            EXPECT_EQ(value, expect["header"][key].Int()) << key;
+        const char* results[] = {"ok", "decode_error_1", "decode_error_2"};
+        EXPECT_EQ(Outcome(reader.DecodeTable()), results[expect["table_result"].Int()]);
+        ASSERT_EQ(reader.ParseTable('\\'), Status::kOk);
+
+        const EntryTable& table = reader.entries();
+        const Json& entries = expect["table_entries"];
+        ASSERT_EQ(static_cast<std::size_t>(table.entryCount), entries.items.size());
+        for (int i = 0; i < table.entryCount; ++i) {
+            const std::string_view n = table.names.Item(i);
+            EXPECT_EQ(test::ToHex(reinterpret_cast<const std::uint8_t*>(n.data()), n.size()),
+                      entries[i]["name_hex"].text);
+            EXPECT_EQ(table.sizes[i], entries[i]["size"].Int());
+            EXPECT_EQ(table.times[i], static_cast<std::uint32_t>(entries[i]["time"].Int()));
+        }
+        std::vector<std::vector<std::int64_t>> batches, expectedBatches;
+        for (const Batch& b : reader.batches()) batches.push_back({b.first, b.count, b.total});
+        for (const Json& b : expect["batches"].items)
+            expectedBatches.push_back({b[0].Int(), b[1].Int(), b[2].Int()});
+        EXPECT_EQ(batches, expectedBatches);
+        EXPECT_EQ(Outcome(reader.ForEachEntry(
+                      [&](std::int32_t, const std::uint8_t* data, std::int32_t size) {
+                          digests.push_back(test::Sha256Hex(data, static_cast<std::size_t>(size)));
+                          return true;
+                      })),
+                  outcome);
+        EXPECT_EQ(digests, expectedDigests);
+        EXPECT_EQ(trickle.closed, 0);
     }
-    EXPECT_TRUE(second.closed);
+    EXPECT_EQ(trickle.closed, source == Source::kTrickle ? 1 : 0);  // once, when the reader is done
+    if (source != Source::kPath) return;
+
+    // The plain form beside the production decoder: the same result, and the
+    // entries of every batch completed hash as recorded.
+    test::Feed feed;
+    feed.password.assign(pw.begin(), pw.end());
+    feed.offset = static_cast<std::size_t>(expect["header"]["offset"].Int());
+    const test::Decoded decoded = test::DecodeBothForms(file, feed);
+    EXPECT_EQ(decoded.result, outcome == "ok" ? 0 : outcome == "decode_error_1" ? 1 : 2);
+    digests.clear();
+    for (std::size_t b = 0; b + (decoded.result != 0 ? 2 : 1) < decoded.blocks.size(); ++b) {
+        const std::uint8_t* at = decoded.blocks[b + 1].data();
+        for (std::int32_t i = 0; i < decoded.batches[b].count; ++i) {
+            const auto size =
+                static_cast<std::size_t>(decoded.entries.sizes[decoded.batches[b].first + i]);
+            digests.push_back(test::Sha256Hex(at, size));
+            at += size;
+        }
+    }
+    EXPECT_EQ(digests, expectedDigests);
 }
+
+INSTANTIATE_TEST_SUITE_P(Reference, Vector,
+                         testing::Combine(testing::ValuesIn(test::VectorNames()),
+                                          testing::Values(Source::kPath, Source::kMemory,
+                                                          Source::kTrickle)));
 
 }  // namespace
 }  // namespace qk

@@ -1,0 +1,306 @@
+// Archives written by the writer and read back: every form, passwords,
+// self-extracting files, every level, entries read on demand, and data shaped
+// to stress the rings (runs, repeats, binaries, many small and empty entries,
+// entries longer than a ring's reach).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "encoder/CodeLengths.h"
+#include "format/CodeModel.h"
+#include "format/EntryTable.h"
+#include "qk1/ArchiveReader.h"
+#include "qk1/ArchiveWriter.h"
+#include "support/ReferenceDecoder.h"
+#include "support/TestSupport.h"
+
+namespace qk {
+namespace {
+
+using test::Bytes;
+
+// Text of ten words (one in Shift-JIS), random bytes, or runs of three values.
+Bytes Data(char kind, std::size_t size, std::mt19937& rng) {
+    static const char* kWords[] = {
+        "the ", "archive ", "decoder ", "ring ", "\x83\x74\x83\x40\x83\x43\x83\x8b ",
+        "\n",   "slot ",    "context ", "0123 ", "data "};
+    Bytes out;
+    while (out.size() < size) {
+        const char* w = kWords[rng() % 10];
+        if (kind == 't') out.insert(out.end(), w, w + std::strlen(w));
+        if (kind == 'b') out.push_back(static_cast<std::uint8_t>(rng()));
+        if (kind == 'r')
+            out.insert(out.end(), 1 + rng() % 700, static_cast<std::uint8_t>(rng() % 3));
+    }
+    out.resize(size);
+    return out;
+}
+
+std::vector<ArchiveEntry> MixedEntries(std::mt19937& rng) {
+    std::vector<ArchiveEntry> e{{"readme.txt", 1, Data('t', 5000, rng)},
+                                {"empty", 2, {}},
+                                {"dir/sub\\bin.dat", 3, Data('b', 3000, rng)},
+                                {"\x95\x5C\\runs.bin", 4, Data('r', 20000, rng)},
+                                {"", 5, Data('t', 17, rng)}};
+    for (int i = 0; i < 30; ++i)
+        e.push_back({"small/" + std::to_string(i), static_cast<std::uint32_t>(rng()),
+                     Data('t', rng() % 400, rng)});
+    // Longer than any ring can reach back (256 or 512 entries per context).
+    Bytes repeated = Data('t', 30000, rng);
+    const Bytes copy(repeated.begin(), repeated.begin() + 20000);
+    repeated.insert(repeated.end(), copy.begin(), copy.end());
+    e.push_back({"long.txt", 0xFFFFFFFF, repeated});
+    return e;
+}
+
+WriteOptions Form(int level, int form, bool choose = false) {
+    WriteOptions o;
+    o.level = level;
+    o.largeModel = form & 1;
+    o.insertInner = form & 2;
+    o.usePassword = form & 4;
+    o.password = "\x83\x70\x83\x58 word";  // Shift-JIS bytes enter the key as signed
+    o.chooseModes = choose;
+    return o;
+}
+
+// Writes, reads back through the reader and compares all it tells: header,
+// names, times, bytes and where the data ends (a program before the archive
+// makes it self-extracting; bytes after it are not data); and decodes it by
+// both forms. Returns the archive.
+Bytes ExpectRoundTrip(const std::vector<ArchiveEntry>& entries, const WriteOptions& options,
+                      std::size_t program = 0, std::size_t appended = 0) {
+    Bytes archive, file;
+    std::string error;
+    EXPECT_EQ(WriteArchive(entries, options, archive, &error), Status::kOk) << error;
+    EXPECT_EQ(MakeSelfExtracting(Bytes(program, 0xCC), archive, file), Status::kOk);
+    if (program == 0) file.resize(archive.size());  // no trailer
+    file.resize(file.size() + appended, 0x55);
+    ArchiveReader reader;
+    EXPECT_EQ(reader.Open(file.data(), file.size()), Status::kOk);
+    const ArchiveHeader& h = reader.header();
+    EXPECT_EQ(h.offset, static_cast<std::int64_t>(program));
+    if (!options.chooseModes || options.level < 7) {
+        EXPECT_EQ(h.largeModel(), options.largeModel);
+        EXPECT_EQ(h.insertInner(), options.insertInner);
+    }
+    EXPECT_EQ(h.passwordSet(), options.usePassword);
+    if (h.passwordSet()) {
+        EXPECT_EQ(reader.CheckPassword(options.password + "x"), Status::kWrongPassword);
+        EXPECT_EQ(reader.CheckPassword(options.password), Status::kOk);
+    }
+    EXPECT_EQ(reader.ReadTable('\\'), Status::kOk);
+    std::int64_t total = h.tableSize;
+    for (const ArchiveEntry& e : entries) total += static_cast<std::int64_t>(e.data.size());
+    EXPECT_EQ(h.totalSize, total);
+    EXPECT_EQ(reader.entries().entryCount, static_cast<std::int32_t>(entries.size()));
+    std::size_t visited = 0;
+    EXPECT_EQ(reader.ForEachEntry([&](std::int32_t i, const std::uint8_t* data, std::int32_t size) {
+        const ArchiveEntry& e = entries[static_cast<std::size_t>(i)];
+        std::string name = e.name;
+        NormaliseSeparators(name, '\\');
+        EXPECT_EQ(reader.entries().names.Item(i), name);
+        EXPECT_EQ(reader.entries().times[i], e.time);
+        EXPECT_TRUE(Bytes(data, data + size) == e.data) << e.name;
+        return ++visited, true;
+    }),
+              Status::kOk);
+    EXPECT_EQ(visited, entries.size());
+    EXPECT_EQ(reader.dataEnd(), static_cast<std::int64_t>(program + archive.size()));
+    test::Feed feed;
+    feed.password = options.password;
+    feed.chunk = 1 + static_cast<int>(total % 509);
+    feed.maxStep = 1 + static_cast<std::uint32_t>(total % 7919);
+    EXPECT_EQ(test::DecodeBothForms(archive, feed).result, 0);
+    return archive;
+}
+
+TEST(RoundTrip, EveryFormAndEdgeShapes) {
+    std::mt19937 rng(1);
+    const auto entries = MixedEntries(rng);
+    for (int form = 0; form < 8; ++form) {
+        SCOPED_TRACE(form);
+        ExpectRoundTrip(entries, Form(6, form), form == 5 ? 4567 : 0, form == 2 ? 100 : 0);
+    }
+    std::vector<ArchiveEntry> many;
+    for (int i = 0; i < 2000; ++i)
+        many.push_back({"f" + std::to_string(i), 0, Data('t', rng() % 50, rng)});
+    const std::vector<std::vector<ArchiveEntry>> shapes = {
+        {}, {{"only-empty", 0, {}}}, {{"a", 1, {'x'}}}, {{"run", 2, Bytes(100000, 'z')}}, many};
+    for (const auto& shape : shapes) ExpectRoundTrip(shape, Form(3, 3));
+    WriteOptions shallow = Form(6, 0);
+    shallow.searchDepth = 4;  // newest slots only
+    ExpectRoundTrip(entries, shallow);
+}
+
+// Every level reads back; the optimal parse (levels 8 and 9, which work
+// 128 KiB at a time with a look-ahead after it) packs text tighter than the
+// others, also across chunks; a level out of range is the nearest one.
+TEST(Levels, EveryLevelRoundTripsAndDeeperLevelsPackTighter) {
+    std::mt19937 rng(12);
+    const auto entries = MixedEntries(rng);
+    const std::vector<ArchiveEntry> text{{"a", 0, Data('t', 100000, rng)},
+                                         {"b", 0, Data('r', 30000, rng)}};
+    std::size_t sizes[10] = {};
+    for (int level = 1; level <= 9; ++level) {
+        SCOPED_TRACE(level);
+        ExpectRoundTrip(entries, Form(level, level % 4));
+        sizes[level] = ExpectRoundTrip(text, Form(level, 0)).size();
+    }
+    // On this text of ten words the lazy parse gains nothing over level 3.
+    EXPECT_LT(sizes[1], 130000 / 3);
+    EXPECT_LT(sizes[2], sizes[1]);
+    EXPECT_LT(sizes[6], sizes[1]);
+    EXPECT_LT(sizes[8], sizes[7]);
+    EXPECT_LE(sizes[9], sizes[8]);
+
+    Bytes mixed = Data('t', 120000, rng);
+    for (const Bytes& part : {Data('r', 60000, rng), Data('b', 30000, rng),
+                              Bytes(mixed.begin(), mixed.begin() + 90000), Bytes(70000, 0)})
+        mixed.insert(mixed.end(), part.begin(), part.end());
+    for (int form : {0, 3})
+        ExpectRoundTrip({{"mixed", 0, mixed}, {"small", 0, Data('t', 3000, rng)}}, Form(9, form));
+
+    const std::vector<ArchiveEntry> small{{"s", 0, Data('t', 20000, rng)}};
+    Bytes outOfRange, nearest;
+    for (const auto& [level, same] : {std::pair{42, 9}, std::pair{-3, 1}}) {
+        ASSERT_EQ(WriteArchive(small, Form(level, 0), outOfRange, nullptr), Status::kOk);
+        ASSERT_EQ(WriteArchive(small, Form(same, 0), nearest, nullptr), Status::kOk);
+        EXPECT_TRUE(outOfRange == nearest) << level;
+    }
+}
+
+// From level 7 on the writer picks the form per archive unless the caller
+// fixes it; below it always writes the form asked for. On bytes that do not
+// compress no form saves anything, so the cheapest one is picked.
+TEST(Levels, TheFormIsChosenFromLevel7UnlessFixed) {
+    std::mt19937 rng(14);
+    const std::vector<ArchiveEntry> binary{{"b", 0, Data('b', 60000, rng)}};
+    const struct {
+        int level;
+        bool choose;
+        std::uint8_t flags;
+    } rows[] = {{9, true, 0}, {7, true, 0}, {9, false, 3}, {6, true, 3}};
+    for (const auto& row : rows)
+        EXPECT_EQ(ExpectRoundTrip(binary, Form(row.level, 3, row.choose))[6], row.flags)
+            << row.level << row.choose;
+}
+
+// Entries copied, taken over, or read on demand a group of batches at a time
+// (and parsed again while written), on one thread or four: the same archive,
+// at a level of each parse style. The last pass reads each entry whole, in
+// order.
+TEST(Writer, EveryWayOfGivingEntriesGivesTheSameArchive) {
+    std::mt19937 rng(12);
+    const std::vector<ArchiveEntry> entries = MixedEntries(rng);
+    for (const int level : {1, 6, 9}) {
+        SCOPED_TRACE(level);
+        WriteOptions options = Form(level, 0);
+        options.threads = 1;
+        Bytes copied, taken, fromSources;
+        ASSERT_EQ(WriteArchive(entries, options, copied, nullptr), Status::kOk);
+        options.threads = 4;
+        std::vector<ArchiveEntry> handed = entries;
+        ASSERT_EQ(WriteArchive(std::move(handed), options, taken, nullptr), Status::kOk);
+        EXPECT_TRUE(taken == copied);
+        options.groupBytes = 4096;
+        options.keptParseBytes = 1;
+        std::vector<EntrySource> sources;
+        std::vector<std::pair<std::size_t, std::int64_t>> reads, last;  // entry, bytes asked for
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const Bytes* data = &entries[i].data;
+            sources.push_back(
+                {entries[i].name, entries[i].time, static_cast<std::int64_t>(data->size()),
+                 [data, i, &reads](std::int64_t offset, std::uint8_t* buffer, std::int64_t count,
+                                   std::string&) {
+                     reads.emplace_back(i, count);
+                     std::memcpy(buffer, data->data() + offset, static_cast<std::size_t>(count));
+                     return true;
+                 }});
+            if (!data->empty()) last.emplace_back(i, static_cast<std::int64_t>(data->size()));
+        }
+        ASSERT_EQ(WriteArchiveFromSources(sources, options, fromSources, nullptr), Status::kOk);
+        EXPECT_TRUE(fromSources == copied);
+        ASSERT_GE(reads.size(), last.size());
+        EXPECT_EQ(std::vector(reads.end() - static_cast<long>(last.size()), reads.end()), last);
+    }
+}
+
+// What the writer refuses or what a source does wrong: a zero byte in a name,
+// an empty password, an entry too large (refused before anything is read), a
+// failed read (named), bytes that change between passes (the last ones are
+// stored and checked).
+TEST(Writer, RefusedEntriesAndSourcesThatFailOrChange) {
+    Bytes out;
+    std::string error;
+    EXPECT_EQ(WriteArchive({{std::string("a\0b", 3), 0, {}}}, WriteOptions(), out, &error),
+              Status::kInvalidArgument);
+    WriteOptions noPassword = Form(6, 4);
+    noPassword.password.clear();
+    EXPECT_EQ(WriteArchive({{"a", 0, {}}}, noPassword, out, &error), Status::kInvalidArgument);
+
+    int reads = 0;
+    Bytes last;
+    const auto read = [&](std::int64_t, std::uint8_t* buffer, std::int64_t count,
+                          std::string& reason) {
+        for (std::int64_t i = 0; i < count; ++i)
+            buffer[i] = static_cast<std::uint8_t>('a' + (i * reads) % 23);
+        last.assign(buffer, buffer + count);
+        reason = "gone";
+        return ++reads < 100;
+    };
+    EXPECT_EQ(WriteArchiveFromSources(
+                  {{"small", 0, 10, read}, {"dir\\huge", 0, std::int64_t{3} << 30, read}},
+                  WriteOptions(), out, &error),
+              Status::kTooLarge);
+    EXPECT_NE(error.find("dir\\huge"), std::string::npos) << error;
+    EXPECT_NE(error.find("2,147,483,647"), std::string::npos) << error;
+    EXPECT_EQ(reads, 0);
+    ASSERT_EQ(WriteArchiveFromSources({{"moving", 0, 5000, read}}, WriteOptions(), out, &error),
+              Status::kOk);
+    EXPECT_GE(reads, 2) << "a sample, then the whole entry";
+    ArchiveReader reader;
+    ASSERT_EQ(reader.Open(out.data(), out.size()), Status::kOk);
+    ASSERT_EQ(reader.ReadTable('/'), Status::kOk);
+    EXPECT_EQ(reader.ForEachEntry([&](std::int32_t, const std::uint8_t* data, std::int32_t size) {
+        return Bytes(data, data + size) == last;
+    }),
+              Status::kOk);
+    reads = 100;
+    EXPECT_EQ(WriteArchiveFromSources({{"bad", 0, 10, read}}, WriteOptions(), out, &error),
+              Status::kReadFailure);
+    EXPECT_EQ(error, "cannot read bad: gone");
+}
+
+// Lengths within the limit and complete (Kraft sum 1), or the decoder's code
+// construction would derive other lengths than the writer codes with.
+TEST(ChooseCodeLengths, CompleteAndWithinTheLimitForAnyCounts) {
+    std::vector<std::vector<std::uint64_t>> rows(2, std::vector<std::uint64_t>(768, 0));
+    rows[1][600] = 1000;
+    rows.emplace_back(128, 1);  // Fibonacci counts: a Huffman code would be deeper than 31
+    for (std::size_t i = 2; i < 128; ++i)
+        rows.back()[i] =
+            std::min<std::uint64_t>(rows.back()[i - 1] + rows.back()[i - 2], 1ull << 40);
+    std::mt19937 rng(3);
+    for (int round = 0; round < 20; ++round) {
+        rows.emplace_back(1280);
+        for (auto& c : rows.back()) c = rng() % 4 == 0 ? 0 : rng() % (1u << (rng() % 20));
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const std::vector<std::uint8_t> lengths = ChooseCodeLengths(rows[r], 31);
+        double kraft = 0;
+        for (std::uint8_t l : lengths) kraft += l >= 1 && l <= 31 ? std::ldexp(1.0, -l) : 2;
+        EXPECT_DOUBLE_EQ(kraft, 1.0) << r;
+        std::vector<std::uint32_t> codes(lengths.size());
+        std::vector<std::uint16_t> bits(lengths.size());
+        ASSERT_TRUE(BuildCodeFromLengths(lengths.data(), static_cast<int>(lengths.size()),
+                                         codes.data(), bits.data()));
+        EXPECT_EQ(std::vector<std::uint8_t>(bits.begin(), bits.end()), lengths) << r;
+    }
+    EXPECT_EQ(ChooseCodeLengths(rows[1], 31)[600], 1);
+}
+
+}  // namespace
+}  // namespace qk
