@@ -1,7 +1,6 @@
-// The extraction road on POSIX systems: the plan of a whole table, the count
-// of existing targets, folders reached one level at a time while the tree
-// changes under the road, and files left whole or not at all, also when a
-// signal ends the program.
+// The extraction road on POSIX systems: folders reached one level at a time,
+// also while the tree changes under the road, and files left whole or not at
+// all when a signal ends the program.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -53,34 +52,6 @@ class RoadTest : public ::testing::Test {
     test::TempDir dir_;
     Road road_{RoadSettings{'/', platform::TextMode::kPassThrough}};
 };
-
-TEST_F(RoadTest, PlanStopsAfterTheRefusalsAskedFor) {
-    const NameList names = Names({"a.txt", "../x", "b.txt", "/abs", "C:"});
-    const std::vector<Road::Refused> refused = road_.Plan(names, nullptr, 10);
-    ASSERT_EQ(refused.size(), 3u);
-    EXPECT_EQ(refused[0].index, 1);
-    EXPECT_EQ(refused[2].index, 4);
-    EXPECT_EQ(refused[2].refusal, Refusal::kDriveLetter);
-    EXPECT_EQ(road_.Plan(names, nullptr, 1).size(), 1u);
-    const std::vector<bool> selected = {true, false, true, false, false};
-    EXPECT_TRUE(road_.Plan(names, &selected, 10).empty());
-}
-
-TEST_F(RoadTest, CountOfExistingTargetsMakesNothing) {
-    fs::create_directories(Path("out/a/b"));
-    test::WriteFileBytes(Path("out/a/b/old.txt"), {'o'});
-    fs::create_directories(Path("out/a/folder.txt"));
-    test::WriteFileBytes(Path("out/file"), {'f'});
-    fs::create_directory_symlink(Path("outside"), Path("out/link"));
-    test::WriteFileBytes(Path("outside/x.txt"), {'x'});
-    const NameList names = Names({"a/b/old.txt", "a/b/new.txt", "missing/deep/x.txt", "file/x",
-                                  "link/x.txt", "a/folder.txt", "a/b/old.txt"});
-    const Road::Existing existing = road_.CountExisting(names, nullptr);
-    // Twice the old file and the folder; nothing through the link.
-    EXPECT_EQ(existing.count, 3);
-    EXPECT_EQ(existing.folderAt, 5);
-    EXPECT_FALSE(fs::exists(Path("out/missing")));
-}
 
 TEST_F(RoadTest, FoldersAreMadeOneLevelAtATimeAndLinksRefused) {
     EXPECT_EQ(Extract(road_, "a/b/c.txt"), Step::kDone);

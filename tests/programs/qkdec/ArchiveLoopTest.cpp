@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "platform/FileSystem.h"
 #include "qk1/ArchiveWriter.h"
 #include "qkdec/ArchiveLoop.h"
 #include "support/TestSupport.h"
@@ -37,7 +38,7 @@ void Write(const std::string& path, const std::vector<ArchiveEntry>& entries) {
 
 TEST(ArchiveLoop, AStoppedArchiveEndsTheRunWithTwo) {
     const test::TempDir dir;
-    const std::string out = dir.path() + "/";
+    const std::string out = dir.path() + platform::kSeparator;
     // One batch each.
     Write(out + "a.qk1",
           {{"first", 0, test::Bytes(100, 'a')}, {"second", 0, test::Bytes(100, 'b')}});
