@@ -1,6 +1,6 @@
 // Files and folders on POSIX systems: an output file replaces what stands at
 // its target only once it is complete, with the usual mode, and leaves no
-// temporary behind; folders are opened one level at a time without links.
+// temporary behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -128,26 +128,6 @@ TEST_F(OutputFileTest, OldFileOfTheLongestNameIsReplaced) {
     }
     OutputFileWriter file;
     EXPECT_FALSE(file.Create(handle, longest + "n"));
-}
-
-TEST_F(OutputFileTest, FoldersAreOpenedWithoutFollowingLinks) {
-    fs::create_directories(Path("root/sub"));
-    fs::create_symlink(Path("root/sub"), Path("root/link"));
-    fs::create_symlink(Path("nowhere"), Path("root/dangling"));
-    Write("root/file", "f");
-    FolderHandle root, other;
-    ASSERT_TRUE(root.OpenRoot(Path("root")));
-    const std::pair<const char*, ChildResult> rows[] = {
-        {"sub", ChildResult::kOpened},    {"link", ChildResult::kLink},
-        {"dangling", ChildResult::kLink}, {"file", ChildResult::kNotFolder},
-        {"sub/x", ChildResult::kFailed},  {"..", ChildResult::kFailed},
-    };
-    for (const bool make : {false, true}) {
-        for (const auto& [name, result] : rows) {
-            EXPECT_EQ(root.OpenChild(name, make, other), result) << name << " " << make;
-        }
-    }
-    EXPECT_FALSE(fs::exists(Path("nowhere")));
 }
 
 }  // namespace
