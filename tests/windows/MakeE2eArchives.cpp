@@ -86,7 +86,7 @@ int Run(const std::string& folder) {
         {"docs/guide.txt", 1234567890u, Text(2, 40000)},
         {"docs/img/data.bin", 1500000000u, Text(3, 300000)},
         {"empty.dat", 315532800u, {}},
-        {"docs/sub/deep/last.txt", 2000000000u, Text(4, 777)},
+        {"docs/sub/deep/last.txt", 4026531840u, Text(4, 777)},  // in 2097
     };
     // Every folder and file name holds characters whose second byte is 0x5C
     // (ソ, 表, 能, 十, 予), next to half-width katakana and plain ASCII.

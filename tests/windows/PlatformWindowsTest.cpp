@@ -1,8 +1,8 @@
 // The Windows side of the platform layer where the end-to-end runs do not
 // reach: Shift-JIS names reach the wide file API as the right characters
 // whatever the ANSI code page is, with the separators the program sees;
-// folders are opened by one name at a time; names near the path limit. The
-// file system is inspected through std::filesystem with UTF-16 names,
+// folders told from files by path; names near the path limit. The file
+// system is inspected through std::filesystem with UTF-16 names,
 // independently of the code under test.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/FolderHandle.h"
 #include "platform/Text.h"
 #include "platform/windows/WideText.h"
 #include "support/TestSupport.h"
@@ -25,7 +24,6 @@ namespace qk {
 namespace {
 
 namespace fs = std::filesystem;
-using platform::ChildResult;
 
 // Shift-JIS names whose second bytes are 0x5C, and what Windows must call them.
 constexpr char kSoft[] = "\x83\x5C\x83\x74\x83\x67";  // ソフト
@@ -72,32 +70,6 @@ class WindowsFileSystem : public ::testing::Test {
 
     test::TempDir dir_;
 };
-
-// Folders opened one level at a time with NtCreateFile relative to their
-// parent's handle, names in UTF-8 as the extraction road gives them.
-TEST_F(WindowsFileSystem, FolderHandleOpensOneNameBelowAnother) {
-    const std::string soft = platform::ToNativePath(kSoft), hyou = platform::ToNativePath(kHyou);
-    ASSERT_TRUE(platform::MakeDirectory(Path(kSoft)));
-    std::ofstream(Wide(kHyouWide)) << "f";
-    platform::FolderHandle root, child;
-    ASSERT_TRUE(root.OpenRoot(Path("")));
-    const std::pair<std::string, ChildResult> rows[] = {
-        {soft, ChildResult::kOpened},    {"missing", ChildResult::kMissing},
-        {hyou, ChildResult::kNotFolder}, {"a\\b", ChildResult::kFailed},
-        {"a/b", ChildResult::kFailed},   {"", ChildResult::kFailed},
-        {"..", ChildResult::kFailed},    {"a:b", ChildResult::kFailed},
-    };
-    for (const auto& [name, result] : rows)
-        EXPECT_EQ(root.OpenChild(name, false, child), result) << name;
-    ASSERT_EQ(root.OpenChild("made", true, child), ChildResult::kOpened);
-    EXPECT_TRUE(fs::is_directory(Wide(L"made")));
-
-    EXPECT_TRUE(root.SetFileTime(hyou, 0xF0000000u));  // beyond 2038
-    const platform::NameStatus status = root.Query(hyou, false);
-    EXPECT_EQ(status.kind, platform::EntryKind::kFile);
-    EXPECT_EQ(status.size, 1);
-    EXPECT_EQ(status.modifiedTime, 0xF0000000LL);
-}
 
 // A trailing separator names a folder: the folder answers, a file does not.
 TEST_F(WindowsFileSystem, QueryFileTellsFoldersFromFiles) {

@@ -486,8 +486,7 @@ TEST_F(ProgramTest, PasswordTypedAtATerminalIsMasked) {
         test::RunSettings settings;
         settings.workDir = dir_.path();
         settings.locale = locale;
-        const test::ProgramRun run =
-            test::RunQkdecAtTerminal({"-dout", "locked.qk1"}, settings, keys);
+        const test::ProgramRun run = test::RunQkdec({"-dout", "locked.qk1"}, settings, &keys);
         const std::string shown = locale == "C" ? Utf8(run.output) : run.output;
         EXPECT_NE(shown.find(prompt + echo), std::string::npos) << shown;
         EXPECT_EQ(shown.find("sec"), std::string::npos);  // never echoed
