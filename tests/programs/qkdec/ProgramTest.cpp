@@ -1,44 +1,27 @@
-// The built qkdec run as a user runs it: exact console bytes, exit codes, and
-// what lands on disk (files, folders, modification times).
+// The built qkdec run as a user runs it, one row per situation: arguments,
+// input, its whole console output (or the texts that matter), its exit code,
+// and every file it leaves below its folder with contents and dates.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
+#include <map>
 
 #include "ProgramFixture.h"
-#include "ProgramRunner.h"
 #include "SampleTree.h"
 #include "format/EntryTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
-#include "qk1/ArchiveWriter.h"
 #include "qkdec/NumberText.h"
-#include "support/TestSupport.h"
 
 namespace qk {
 namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-using test::Sjis;
-
 using test::kBanner;
-
-std::string Usage() {
-    return " usage  : A> qkdec [-d|-dOutDirName] [-pPassWord] [-y] <FileName.qk1>\n" +
-           Sjis(
-               "        : A> qkdec FileName.qk1           (ファイル'FileName.qk1'を解凍)\n"
-               "        : A> qkdec -d FileName.qk1        (解凍して選択したディレクトリに出力)\n"
-               "        : A> qkdec -dC:\\TMP\\ FileName.qk1 "
-               "(解凍してディレクトリ'C:\\TMP\\'に出力)\n"
-               "        : A> qkdec -pPASSWD FileName.qk1  (パスワードに'PASSWD'を指定して解凍)\n"
-               "        : A> qkdec -y FileName.qk1        (Yes/No Question にて YES を選択)\n");
-}
+using test::Sjis;
 
 Bytes Filled(std::size_t size, const char* pattern) {
     Bytes data(size);
@@ -47,8 +30,16 @@ Bytes Filled(std::size_t size, const char* pattern) {
     return data;
 }
 
-// The tree most tests use: Shift-JIS folder and file names, an empty file,
-// two batches ([3000] and [1500, 0, 700, 400]).
+// Bytes that do not compress, so that the archive is as long as its data.
+Bytes Noise(std::size_t size, std::uint32_t seed) {
+    Bytes data(size);
+    for (std::uint8_t& b : data)
+        b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+    return data;
+}
+
+// Shift-JIS folder and file names, an empty file, two batches ([3000] and
+// [1500, 0, 700, 400]).
 std::vector<ArchiveEntry> Tree() {
     return {{"readme.txt", 946684800, Filled(3000, "readme ")},
             {Sjis("docs\\表\\メモ.txt"), 1234567890, Filled(1500, "memo,. ")},
@@ -57,465 +48,461 @@ std::vector<ArchiveEntry> Tree() {
             {"notes.txt", 1600000000, Filled(400, "notes  ")}};
 }
 
-class ProgramTest : public test::ProgramFixture {
+// One batch each: the archive is still read long after the first question.
+std::vector<ArchiveEntry> Large() {
+    return {{"one.bin", 1000000000, Noise(100000, 1)},
+            {"two.bin", 1000000000, Noise(100000, 2)},
+            {"three.bin", 1000000000, Noise(100000, 3)}};
+}
+
+// The program's texts (UTF-8 here), each written once.
+struct Texts {
+    static std::string Message(const std::string& text) { return "QK Message: \n" + text + "\n"; }
+    static std::string Information(const std::string& t) { return "QK Information:\n" + t + "\n"; }
+    static std::string Question(const std::string& text) {
+        return "QK Question:\n" + text + " [y/n]:";
+    }
+    static std::string CannotWrite(const std::string& path, const std::string& call = "fopen") {
+        return Message("ファイル(" + path + ")が出力(" + call + ")できません。" + kStop);
+    }
+    static std::string CannotMake(const std::string& path) {
+        return Message("ディレクトリ(" + path + ")が作成(mkdir)できません。" + kStop);
+    }
+    static std::string Existing(int count) {
+        return Question("ファイル(" + std::to_string(count) +
+                        " file)が既に存在します。\n上書きしますか？");
+    }
+    static std::string Differs(const std::string& path, const std::string& detail) {
+        return Question("比較ファイルの内容と圧縮ファイルの内容が不一致です。\n比較ファイル(" +
+                        path + ")" + detail + "\n比較処理を続けますか？");
+    }
+    static std::string Compared(bool same) {
+        return Information(std::string("比較処理を終了しました。\nファイルの内容と一致") +
+                           (same ? "します" : "しません") + "。(処理時間：#.## 秒)");
+    }
+    static inline const std::string kStop = "\n処理を中止します。";
+    static inline const std::string kAskCompare =
+        Question("ファイルの内容と圧縮ファイルの内容を比較しますか？");
+    static inline const std::string kNothingWritten =
+        Information("ファイルを出力せずに終了します。");
+    static inline const std::string kExtracted =
+        Information("伸長処理を終了しました。(処理時間：#.## 秒)");
+    static inline const std::string kFolderPrompt =
+        "QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:";
+    static inline const std::string kPasswordPrompt =
+        "QK InputPassword:\nパスワードを入力して下さい。?:";
+    static inline const std::string kNoPassword =
+        Information("パスワードが入力されませんでした。" + kStop);
+    static inline const std::string kWrongPassword =
+        Information("パスワードが一致しません。" + kStop);
+};
+
+std::string Utf8(const std::string& cp932) {
+    std::string utf8;
+    return platform::Cp932ToUtf8(cp932, utf8) ? utf8 : cp932;
+}
+
+// An entry's name with '/' between folders, as it lands under the C locale.
+std::string Slashed(std::string name) {
+    NormaliseSeparators(name, '/');
+    return name;
+}
+
+// The same as shown, and as it lands under UTF-8.
+std::string Shown(const std::string& name) {
+    return Utf8(Slashed(name));
+}
+
+// One pass over Tree() from `inFile` ("name (size byte)") into `dir`: "Out"
+// to extract, "Comp" to compare. `after[k]` follows the line of entry k; the
+// pass ends there when k is `last`.
+std::string Pass(const std::string& verb, const std::string& inFile, const std::string& dir,
+                 const std::map<int, std::string>& after = {}, int last = -1) {
+    std::string text =
+        "InFile: " + inFile + "\n 100%\r" + verb + "Dir: " + dir + " (5 file: 5,600 byte)\n   0%\r";
+    const std::vector<ArchiveEntry> tree = Tree();
+    for (int k = 0; k < 5; ++k) {
+        text += verb + "File(" + std::to_string(k + 1) + "/5): " + Shown(tree[k].name) + " (" +
+                NumberText(static_cast<std::int64_t>(tree[k].data.size())).c_str() + " byte)\n";
+        if (after.count(k)) text += after.at(k);
+        if (k == last) return text;
+        if (k == 0) text += "  53%\r";
+    }
+    return text + " 100%\r";
+}
+
+struct Row {
+    std::string what;
+    std::vector<std::string> args;
+    std::string input, output;
+    int exitCode;
+    // Below the test's folder, archives aside: "SET:DIR" every entry of a set
+    // with its contents and date, "PATH=TEXT" a file holding TEXT,
+    // "unchanged" the files before the run.
+    std::vector<std::string> disk;
+    std::function<void()> prepare;
+    std::vector<std::string> texts;
+    // "utf8": a UTF-8 locale; "closed": standard input closed; "sfx": bin/tree
+    // run, a self-extracting program; "limit": files of 100 KB at most; "cut":
+    // a.qk1 cut short at the first prompt.
+    std::string how;
+};
+
+// What, arguments, input, the whole output after the banner (UTF-8, seconds
+// as #.##), the exit code, the files afterwards; then what to prepare, the
+// texts to find instead of the whole output, and how to run.
+Row Case(std::string what, std::vector<std::string> args, std::string input, std::string output,
+         int exitCode, std::vector<std::string> disk, std::function<void()> prepare = nullptr,
+         std::vector<std::string> texts = {}, std::string how = "") {
+    return {what, args, input, output, exitCode, disk, prepare, texts, how};
+}
+
+std::vector<ArchiveEntry> Set(const std::string& name) {
+    if (name == "tree") return Tree();
+    return {name == "readme" ? Tree()[0] : Large()[0]};
+}
+
+class ProgramTest : public test::ProgramFixture, public Texts {
   protected:
-    // Every entry of Tree() under `folder` (program text) with its bytes and date.
-    void ExpectTree(const std::string& folder) {
-        for (const ArchiveEntry& entry : Tree()) {
-            std::string name = entry.name;
-            NormaliseSeparators(name, '/');
-            const std::string path = folder + name;
-            const platform::FileStatus status = platform::QueryFile(path);
-            ASSERT_TRUE(status.exists) << path;
-            EXPECT_EQ(status.modifiedTime, entry.time) << path;
-            EXPECT_EQ(test::ReadFileBytes(path), entry.data) << path;
+    void SetUp() override {
+        for (const auto& [name, password] : {std::pair{"tree.qk1", ""}, {"locked.qk1", "secret"}}) {
+            WriteArchive(name, Tree(), password);
+            const auto size = static_cast<std::int64_t>(fs::file_size(Path(name)));
+            inFile_[name] = std::string(name) + " (" + NumberText(size).c_str() + " byte)";
+        }
+    }
+    void File(const std::string& path, const std::string& text, std::uint32_t time = 0) {
+        fs::create_directories(fs::path(Path(path)).parent_path());
+        test::WriteFileBytes(Path(path), Bytes(text.begin(), text.end()));
+        if (time) platform::SetFileTime(Path(path), time);
+    }
+    void Dir(const std::string& path) { fs::create_directories(Path(path)); }
+    // Tree() as an extraction into out/ leaves it.
+    void Extracted() {
+        for (const ArchiveEntry& e : Tree()) {
+            File("out/" + Slashed(e.name), std::string(e.data.begin(), e.data.end()), e.time);
         }
     }
 
-    // A self-extracting program at `relative` carrying Tree() under the
-    // password "secret"; its full path.
-    std::string WriteSelfExtracting(const std::string& relative) {
-        Bytes archive;
-        std::string error;
+    using Listing = std::map<std::string, std::pair<Bytes, std::int64_t>>;
+    // Every plain file below the test's folder but the archives, names in UTF-8.
+    Listing Files(bool cp932Names) const {
+        Listing files;
+        for (const auto& e : fs::recursive_directory_iterator(dir_.path())) {
+            const std::string path = e.path().lexically_relative(dir_.path()).string();
+            if (!fs::is_regular_file(e.symlink_status()) || path == "bin/tree" ||
+                path.find(".qk1") != std::string::npos)
+                continue;
+            files[cp932Names ? Utf8(path) : path] = {
+                test::ReadFileBytes(e.path().string()),
+                platform::QueryFile(e.path().string()).modifiedTime};
+        }
+        return files;
+    }
+
+    void Check(const std::vector<Row>& rows) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.what);
+            for (const auto& e : fs::directory_iterator(dir_.path())) fs::remove_all(e.path());
+            SetUp();
+            if (row.how.find("sfx") != std::string::npos) SelfExtracting();
+            if (row.prepare) row.prepare();
+            const bool utf8 = row.how.find("utf8") != std::string::npos;
+            const Listing before = Files(!utf8);
+            test::RunSettings settings;
+            settings.workDir = dir_.path();
+            settings.locale = utf8 ? "C.UTF-8" : "C";
+            settings.input = row.input;
+            if (row.how.find("sfx") != std::string::npos) settings.program = Path("bin/tree");
+            if (row.how.find("limit") != std::string::npos) settings.setup = kLimit;
+            if (row.how.find("cut") != std::string::npos)
+                settings.atPrompt = "truncate -s 150000 a.qk1";
+            settings.closedInput = row.how.find("closed") != std::string::npos;
+            const test::ProgramRun run = test::RunQkdec(row.args, settings);
+
+            ASSERT_EQ(run.output.substr(0, kBanner.size()), kBanner) << run.output;
+            const std::string shown = test::MaskSeconds(Utf8(run.output.substr(kBanner.size())));
+            if (row.texts.empty()) {
+                EXPECT_EQ(shown, row.output);
+            }
+            for (const std::string& text : row.texts) {
+                EXPECT_NE(shown.find(text), std::string::npos) << text << "\nin\n" << shown;
+            }
+            EXPECT_EQ(run.exitCode, row.exitCode);
+
+            Listing found = Files(!utf8), expected;
+            for (const std::string& item : row.disk) {
+                const std::size_t colon = item.find(':'), equals = item.find('=');
+                if (item == "unchanged") {
+                    expected = before;
+                } else if (colon != std::string::npos) {
+                    for (const ArchiveEntry& e : Set(item.substr(0, colon))) {
+                        expected[item.substr(colon + 1) + Shown(e.name)] = {e.data, e.time};
+                    }
+                } else {
+                    expected[item.substr(0, equals)] = {
+                        Bytes(item.begin() + equals + 1, item.end()), -1};
+                }
+            }
+            for (auto& [path, file] : expected) {
+                if (file.second < 0 && found.count(path)) file.second = found[path].second;
+            }
+            EXPECT_TRUE(found == expected) << Describe(found) << "instead of\n"
+                                           << Describe(expected);
+        }
+    }
+    static std::string Describe(const Listing& files) {
+        std::string text;
+        for (const auto& [path, file] : files)
+            text += path + " @" + std::to_string(file.second) + "\n";
+        return text;
+    }
+
+    // A program carrying Tree() under the password "secret", in bin/tree.
+    void SelfExtracting() {
+        Bytes archive, image;
         WriteOptions options;
         options.usePassword = true;
         options.password = "secret";
-        EXPECT_EQ(qk::WriteArchive(Tree(), options, archive, &error), qk::Status::kOk) << error;
-        fs::create_directories(fs::path(Path(relative)).parent_path());
-        Bytes image;
-        EXPECT_EQ(MakeSelfExtracting(test::ReadFileBytes(QKDEC_PATH), archive, image),
-                  qk::Status::kOk);
-        test::WriteFileBytes(Path(relative), image);
-        fs::permissions(Path(relative), fs::perms::owner_all);
-        return Path(relative);
+        ASSERT_EQ(qk::WriteArchive(Tree(), options, archive, nullptr), Status::kOk);
+        ASSERT_EQ(MakeSelfExtracting(test::ReadFileBytes(QKDEC_PATH), archive, image), Status::kOk);
+        Dir("bin");
+        test::WriteFileBytes(Path("bin/tree"), image);
+        fs::permissions(Path("bin/tree"), fs::perms::owner_all);
     }
 
-    std::string ArchiveSize(const std::string& name) const {
-        return NumberText(static_cast<std::int64_t>(fs::file_size(Path(name)))).c_str();
-    }
+    // At most 200 blocks (100 KB for a shell that counts 512 bytes, more for
+    // one that counts 1024); the limit signal ignored, so the write fails.
+    const std::string kLimit = "ulimit -f 200 && trap '' XFSZ";
+    std::map<std::string, std::string> inFile_;
 };
 
-// ---------------------------------------------------------------------------
-// Command line
-// ---------------------------------------------------------------------------
-
-TEST_F(ProgramTest, EmptyCommandLineShowsTheUsage) {
-    const test::ProgramRun run = Run({});
-    EXPECT_EQ(run.output, kBanner + Usage());
-    EXPECT_EQ(run.exitCode, 1);
-}
-
-TEST_F(ProgramTest, IllegalOptionsStopBeforeAnyArchive) {
-    WriteArchive("tree.qk1", Tree());
+TEST_F(ProgramTest, CommandLine) {
+    const std::string usage = Utf8(Run({}).output.substr(kBanner.size()));
+    std::vector<Row> rows = {
+        Case("no arguments: the usage", {}, "", "", 1, {}, nullptr,
+             {" usage  : A> qkdec [-d|-dOutDirName] [-pPassWord] [-y] <FileName.qk1>\n"}),
+        Case("options alone: nothing to do", {"-y", "-yes", "-psecret", "-dout"}, "", "", 0, {}),
+        Case("-d and a word: a lone -d, and an archive that is a folder", {"-d", "out"}, "\n",
+             kFolderPrompt + Message("ファイル(out)が入力(fread)できません。" + kStop), 2, {},
+             [&] { Dir("out"); }),
+    };
     for (const std::string option : {"-x", "-Y", "-D", "-p", "-"}) {
-        const test::ProgramRun run = Run({"-y", "tree.qk1", option, "-q"});
-        EXPECT_EQ(run.output, kBanner + " Illegal Option!! : " + option + "\n\n" + Usage())
-            << option;
-        EXPECT_EQ(run.exitCode, 1);
+        rows.push_back(Case("illegal option " + option, {"-y", "tree.qk1", option, "-q"}, "",
+                            " Illegal Option!! : " + option + "\n\n" + usage, 1, {}));
     }
-    EXPECT_FALSE(fs::exists(Path("readme.txt")));
+    Check(rows);
 }
 
-TEST_F(ProgramTest, OptionsAloneProcessNothing) {
-    const test::ProgramRun run = Run({"-y", "-yes", "-psecret", "-dout"});
-    EXPECT_EQ(run.output, kBanner);
-    EXPECT_EQ(run.exitCode, 0);
+TEST_F(ProgramTest, Extraction) {
+    const std::string tree = inFile_["tree.qk1"];
+    const std::string tooLong = std::string(252, 'n') + ".txt";
+    std::string deep;
+    for (int i = 0; i < 25; ++i) deep += std::string(200, static_cast<char>('a' + i)) + "/";
+    const auto archive = [&](std::vector<ArchiveEntry> entries) {
+        return [this, entries] { Dir("out"), WriteArchive("a.qk1", entries); };
+    };
+    const auto out = [&] { Dir("out"); };
+    const std::vector<std::string> args = {"-dout", "a.qk1"};
+    Check({
+        Case("-dout", {"-dout", "tree.qk1"}, "", Pass("Out", tree, "out/") + kExtracted, 0,
+             {"tree:out/"}, out),
+        Case("-dout/ under UTF-8", {"-dout/", "tree.qk1"}, "",
+             Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"}, out, {}, "utf8"),
+        Case("a lone -d asks for the folder", {"-d", "tree.qk1"}, "out\n",
+             kFolderPrompt + Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"}, out),
+        Case("a lone -d without an answer: the archive's folder", {"-d", "tree.qk1"}, "",
+             kFolderPrompt + Pass("Out", tree, "") + kExtracted, 0, {"tree:"}, nullptr, {},
+             "closed"),
+        Case("a name too long", args, "", CannotWrite("out/" + tooLong), 2, {},
+             archive({{tooLong, 0, {'x'}}})),
+        Case("a path too long: the folder where it grows too long", args, "",
+             CannotMake("out/" + deep.substr(0, 21 * 201 - 1)), 2, {},
+             archive({{deep + "x.txt", 0, {'x'}}})),
+    });
 }
 
-// ---------------------------------------------------------------------------
-// Extraction
-// ---------------------------------------------------------------------------
-
-TEST_F(ProgramTest, ExtractsTheTreeWithExactConsoleOutput) {
-    WriteArchive("tree.qk1", Tree());
-    fs::create_directory(Path("out"));
-    const test::ProgramRun run = Run({"-dout", "tree.qk1"});
-    EXPECT_EQ(test::MaskSeconds(run.output),
-              test::MaskSeconds(kBanner + "InFile: tree.qk1 (" + ArchiveSize("tree.qk1") +
-                                " byte)\n 100%\rOutDir: out/ (5 file: 5,600 byte)\n   0%\r"
-                                "OutFile(1/5): readme.txt (3,000 byte)\n  53%\r" +
-                                Sjis("OutFile(2/5): docs/表/メモ.txt (1,500 byte)\n") +
-                                "OutFile(3/5): docs/empty.dat (0 byte)\n"
-                                "OutFile(4/5): data.bin (700 byte)\n"
-                                "OutFile(5/5): notes.txt (400 byte)\n 100%\rQK Information:\n" +
-                                Sjis("伸長処理を終了しました。(処理時間：0.00 秒)\n")));
-    EXPECT_EQ(run.exitCode, 0);
-    ExpectTree(Path("out/"));
+TEST_F(ProgramTest, FailuresOnTheWay) {
+    const std::string tree = inFile_["tree.qk1"];
+    const auto big = [&] {
+        Dir("out");
+        WriteArchive("a.qk1", {{"small.txt", 0, {'s'}}, {"big.bin", 0, Noise(600000, 1)}});
+    };
+    const std::string bigFailed =
+        "OutFile(2/2): big.bin (600,000 byte)\n" + CannotWrite("out/big.bin", "fwrite");
+    const auto large = [&] { WriteArchive("a.qk1", Large()), File("one.bin", "old"); };
+    Check({
+        Case("the folder is missing, and not made", {"-dmissing", "tree.qk1"}, "",
+             Pass("Out", tree, "missing/", {{0, CannotWrite("missing/readme.txt")}}, 0), 2, {}),
+        Case("a file where a folder has to be", {"-dout", "tree.qk1"}, "",
+             Pass("Out", tree, "out/", {{1, CannotMake("out/docs/表")}}, 1), 2,
+             {"out/docs=keep", "readme:out/"}, [&] { File("out/docs", "keep"); }),
+        Case("a folder where a file has to be: stops before anything is written",
+             {"-dout", "tree.qk1"}, "y\n", Existing(2) + CannotWrite("out/docs/empty.dat"), 2,
+             {"unchanged"},
+             [&] { File("out/docs/empty.dat/inner", "i"), File("out/readme.txt", "old"); }),
+        Case("a link to a folder where a file has to be", {"-y", "-dout", "tree.qk1"}, "",
+             Existing(2) + "All YES.\n" + CannotWrite("out/docs/empty.dat"), 2, {"unchanged"},
+             [&] {
+                 Dir("elsewhere"), Dir("out/docs"), File("out/readme.txt", "old");
+                 fs::create_directory_symlink(Path("elsewhere"), Path("out/docs/empty.dat"));
+             }),
+        Case(
+            "a file-size limit keeps the old file", {"-y", "-dout", "a.qk1"}, "", "", 2,
+            {"out/big.bin=old", "out/small.txt=s"}, [&] { big(), File("out/big.bin", "old"); },
+            {bigFailed}, "limit"),
+        Case("a file-size limit removes the new file", {"-dout", "a.qk1"}, "", "", 2,
+             {"out/small.txt=s"}, big, {bigFailed}, "limit"),
+        Case("the archive cut short while it is read", {"a.qk1"}, "y\n", "", 2, {"first:"}, large,
+             {Message("入力データが異常である。\n入力データ内に存在しないデータを示すコードがある。"
+                      "\nファイルを出力せずに終了します。")},
+             "cut"),
+        Case("the input closed at the question: no, and not read from the archive", {"a.qk1"}, "",
+             Existing(1) + kAskCompare + kNothingWritten, 0, {"unchanged"}, large, {}, "closed"),
+    });
 }
 
-TEST_F(ProgramTest, Utf8LocaleShowsAndWritesUtf8) {
-    WriteArchive("tree.qk1", Tree());
-    fs::create_directory(Path("c"));
-    fs::create_directory(Path("u"));
-    const test::ProgramRun c = Run({"-dc", "tree.qk1"});
-    const test::ProgramRun u = Run({"-du", "tree.qk1"}, "", "C.UTF-8");
-    std::string converted;
-    ASSERT_TRUE(platform::Cp932ToUtf8(test::MaskSeconds(c.output), converted));
-    EXPECT_EQ(test::MaskSeconds(u.output),
-              std::string(converted).replace(converted.find("OutDir: c/"), 10, "OutDir: u/"));
-    EXPECT_TRUE(fs::exists(Path(Sjis("c/docs/表/メモ.txt"))));
-    EXPECT_TRUE(fs::exists(Path("u/docs/表/メモ.txt")));
-    EXPECT_EQ(u.exitCode, 0);
+TEST_F(ProgramTest, ExistingFiles) {
+    const std::string tree = inFile_["tree.qk1"];
+    const auto changed = [&] { Extracted(), File("out/readme.txt", "old"); };
+    // Each kind of difference; data.bin one second later is the same time.
+    const auto differing = [&] {
+        Extracted();
+        Bytes readme = Tree()[0].data;
+        readme.back() ^= 0x20;
+        File("out/readme.txt", std::string(readme.begin(), readme.end()), 946684800);
+        fs::resize_file(Path(Sjis("out/docs/表/メモ.txt")), 1499);
+        platform::SetFileTime(Path("out/data.bin"), 1500000001);
+        platform::SetFileTime(Path("out/docs/empty.dat"), 1000000002);
+        fs::remove(Path("out/notes.txt"));
+    };
+    const std::map<int, std::string> differences = {
+        {0, Differs("out/readme.txt", "の 2,999 byte 目のデータが一致しない。\n[0x64] [0x44]")},
+        {1,
+         Differs(
+             "out/docs/表/メモ.txt",
+             "のサイズと圧縮ファイル内のファイルサイズ\n(1,499 byte, 1,500 byte)が異なります。")},
+        {2, Differs("out/docs/empty.dat",
+                    "の更新日付が異なります。\n比較ファイル：Sun Sep  9 01:46:42 "
+                    "2001\n圧縮ファイル：Sun Sep  9 01:46:41 2001")},
+        {4, Differs("out/notes.txt", "は存在しません。")}};
+    // A folder or a pipe holds no file to compare with, whatever its date.
+    const std::map<int, std::string> noFile = {
+        {2, Differs("out/docs/empty.dat", "は存在しません。")}};
+    const auto emptyIs = [&](bool pipe) {
+        return [&, pipe] {
+            Extracted();
+            const std::string path = Path("out/docs/empty.dat");
+            fs::remove(path);
+            ASSERT_EQ(pipe ? ::mkfifo(path.c_str(), 0600) : ::mkdir(path.c_str(), 0700), 0);
+            platform::SetFileTime(path, 1000000001);
+        };
+    };
+    const std::vector<std::string> args = {"-dout", "tree.qk1"};
+    const std::string compare = kAskCompare + Pass("Comp", tree, "out/");
+    Check({
+        Case("no, and no comparison: only the first character counts", args,
+             "n" + std::string(200, 'y') + "\nNo\n", Existing(5) + kAskCompare + kNothingWritten, 0,
+             {"unchanged"}, changed),
+        Case("yes", args, "y\n", Existing(5) + Pass("Out", tree, "out/") + kExtracted, 0,
+             {"tree:out/"}, changed),
+        Case("-y", {"-yes", "-dout", "tree.qk1"}, "",
+             Existing(5) + "All YES.\n" + Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"},
+             changed),
+        Case("compared, the same", args, "n\ny\n", Existing(5) + compare + Compared(true), 0,
+             {"unchanged"}, [&] { Extracted(); }),
+        Case("compared, every kind of difference", args, "n\ny\ny\ny\ny\ny\n",
+             Existing(4) + kAskCompare + Pass("Comp", tree, "out/", differences) + Compared(false),
+             0, {"unchanged"}, differing),
+        Case("compared, no at the first difference", args, "n\ny\nn\n",
+             Existing(4) + kAskCompare + Pass("Comp", tree, "out/", differences, 0), 0,
+             {"unchanged"}, differing),
+        Case("compared, a folder where a file is expected", args, "n\ny\ny\n",
+             Existing(5) + kAskCompare + Pass("Comp", tree, "out/", noFile) + Compared(false), 0,
+             {"unchanged"}, emptyIs(false)),
+        Case("compared, a pipe where a file is expected", args, "n\ny\ny\n",
+             Existing(5) + kAskCompare + Pass("Comp", tree, "out/", noFile) + Compared(false), 0,
+             {"unchanged"}, emptyIs(true)),
+    });
 }
 
-TEST_F(ProgramTest, OutputFolderForms) {
-    WriteArchive("tree.qk1", Tree());
-    fs::create_directory(Path("out"));
-    // With or without its separator, the folder is shown with one.
-    for (const std::string option : {"-dout", "-dout/"}) {
-        EXPECT_NE(Run({"-y", option, "tree.qk1"}).output.find("OutDir: out/ (5 file"),
-                  std::string::npos);
-    }
-    // A lone -d asks for the folder.
-    fs::remove_all(Path("out"));
-    fs::create_directory(Path("out"));
-    const test::ProgramRun asked = Run({"-d", "tree.qk1"}, "out\n");
-    EXPECT_EQ(
-        asked.output.substr(kBanner.size())
-            .find(Sjis("QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:InFile:")),
-        0u);
-    ExpectTree(Path("out/"));
-    // Nothing typed: the archive's own folder.
-    const test::ProgramRun unanswered = Run({"-d", "tree.qk1"});
-    EXPECT_NE(unanswered.output.find("OutDir:  (5 file"), std::string::npos);
-    ExpectTree(Path(""));
-    // "-d out" is a lone -d and an archive named out (a folder: it cannot be read).
-    const test::ProgramRun separate = Run({"-d", "out"}, "\n");
-    EXPECT_NE(
-        separate.output.find(Sjis("ファイル(out)が入力(fread)できません。\n処理を中止します。")),
-        std::string::npos);
-    EXPECT_EQ(separate.exitCode, 2);
-}
-
-TEST_F(ProgramTest, DamagedFirstArchiveDoesNotStopTheSecond) {
-    fs::copy_file(test::VectorsDir() + "/damaged_overrun.qk1", Path("damaged.qk1"));
-    WriteArchive("tree.qk1", Tree());
-    const test::ProgramRun run = Run({"damaged.qk1", "tree.qk1"});
-    EXPECT_NE(
-        run.output.find("QK Message: \n" +
-                        Sjis("入力データが異常である。\n入力データ内にエリアを超えて解凍しよう"
-                             "とするコードがある。\nファイルを出力せずに終了します。\n")),
-        std::string::npos);
-    EXPECT_TRUE(fs::exists(Path("one.txt")));   // its first batch was complete
-    EXPECT_FALSE(fs::exists(Path("two.txt")));  // the failing batch writes nothing
-    ExpectTree(Path(""));
-    EXPECT_EQ(run.exitCode, 2);
-}
-
-TEST_F(ProgramTest, UnwritableFolderAndEscapingNamesFail) {
-    WriteArchive("tree.qk1", Tree());
-    test::WriteFileBytes(Path("plain"), {});
-    const test::ProgramRun blocked = Run({"-dplain", "tree.qk1"});
-    EXPECT_NE(blocked.output.find(Sjis("ファイル(plain/readme.txt)が出力(fopen)できません。")),
-              std::string::npos);
-    EXPECT_EQ(blocked.exitCode, 2);
-
-    fs::create_directory(Path("out"));
-    for (const std::string name : {"../evil.txt", "a/../../evil.txt", "/tmp/evil.txt", "C:evil"}) {
-        WriteArchive("evil.qk1", {{"fine.txt", 0, {'a'}}, {name, 0, {'b'}}});
-        const test::ProgramRun run = Run({"-dout", "evil.qk1"});
-        EXPECT_EQ(run.output,
-                  kBanner + "QK Message: \n" +
-                      Sjis("ファイル名(" + name +
-                           ")が出力先フォルダの外を指しています。\n処理を中止します。\n"))
-            << name;
-        EXPECT_EQ(run.exitCode, 2);
-    }
-    EXPECT_TRUE(fs::is_empty(Path("out")));
-    EXPECT_FALSE(fs::exists(Path("evil.txt")));
-}
-
-// ---------------------------------------------------------------------------
-// Existing files: overwrite, compare, or nothing
-// ---------------------------------------------------------------------------
-
-const char kExisting[] =
-    "QK Question:\nファイル(5 file)が既に存在します。\n上書きしますか？ [y/n]:";
-const char kAskCompare[] =
-    "QK Question:\nファイルの内容と圧縮ファイルの内容を比較しますか？ [y/n]:";
-
-TEST_F(ProgramTest, ExistingTargetsAnsweredYesNoAndAllYes) {
-    WriteArchive("tree.qk1", Tree());
-    ASSERT_EQ(Run({"tree.qk1"}).exitCode, 0);
-    test::WriteFileBytes(Path("readme.txt"), {'o', 'l', 'd'});
-
-    // Answer lines of any length; only the first character counts.
-    const test::ProgramRun no = Run({"tree.qk1"}, "n" + std::string(200, 'y') + "\nNo\n");
-    EXPECT_EQ(no.output, kBanner + Sjis(kExisting) + Sjis(kAskCompare) + "QK Information:\n" +
-                             Sjis("ファイルを出力せずに終了します。\n"));
-    EXPECT_EQ(no.exitCode, 0);
-    EXPECT_EQ(test::ReadFileBytes(Path("readme.txt")), (Bytes{'o', 'l', 'd'}));
-
-    const test::ProgramRun yes = Run({"tree.qk1"}, "y\n");
-    EXPECT_EQ(yes.output.find(Sjis(kExisting) + "InFile:"), kBanner.size());
-    ExpectTree(Path(""));
-
-    test::WriteFileBytes(Path("readme.txt"), {'o', 'l', 'd'});
-    const test::ProgramRun all = Run({"-yes", "tree.qk1"});
-    EXPECT_EQ(all.output.find(Sjis(kExisting) + "All YES.\nInFile:"), kBanner.size());
-    ExpectTree(Path(""));
-}
-
-TEST_F(ProgramTest, CompareFindsEachKindOfDifference) {
-    WriteArchive("tree.qk1", Tree());
-    ASSERT_EQ(Run({"tree.qk1"}).exitCode, 0);
-
-    const test::ProgramRun same = Run({"tree.qk1"}, "n\ny\n");
-    EXPECT_NE(same.output.find(Sjis("比較処理を終了しました。\nファイルの内容と一致します。")),
-              std::string::npos);
-    EXPECT_NE(same.output.find("CompDir:  (5 file: 5,600 byte)\n"), std::string::npos);
-    EXPECT_NE(same.output.find("CompFile(3/5): docs/empty.dat (0 byte)\n"), std::string::npos);
-
-    Bytes readme = test::ReadFileBytes(Path("readme.txt"));
-    readme.back() ^= 0x20;
-    test::WriteFileBytes(Path("readme.txt"), readme);
-    platform::SetFileTime(Path("readme.txt"), 946684800);
-    fs::resize_file(Path(Sjis("docs/表/メモ.txt")), 1499);
-    platform::SetFileTime(Path("data.bin"), 1500000001);        // even time + 1: equal
-    platform::SetFileTime(Path("docs/empty.dat"), 1000000002);  // odd time + 1: differs
-    fs::remove(Path("notes.txt"));
-
-    const std::string head =
-        "QK Question:\n" + Sjis("比較ファイルの内容と圧縮ファイルの内容が不一致です。\n");
-    const std::string tail = Sjis("比較処理を続けますか？ [y/n]:");
-    const test::ProgramRun diff = Run({"tree.qk1"}, "n\ny\ny\ny\ny\ny\n");
-    char detail[32];
-    // The archive's byte first, then the file's.
-    std::snprintf(detail, sizeof detail, "[0x%02X] [0x%02X]\n", readme.back() ^ 0x20,
-                  readme.back());
-    for (const std::string& question :
-         {head + Sjis("比較ファイル(readme.txt)の 2,999 byte 目のデータが一致しない。\n") + detail +
-              tail,
-          head +
-              Sjis("比較ファイル(docs/表/メモ.txt)のサイズと圧縮ファイル内のファイルサイズ\n"
-                   "(1,499 byte, 1,500 byte)が異なります。\n") +
-              tail,
-          head +
-              Sjis("比較ファイル(docs/empty.dat)の更新日付が異なります。\n"
-                   "比較ファイル：Sun Sep  9 01:46:42 2001\n"
-                   "圧縮ファイル：Sun Sep  9 01:46:41 2001\n") +
-              tail,
-          head + Sjis("比較ファイル(notes.txt)は存在しません。\n") + tail,
-          "QK Information:\n" + Sjis("比較処理を終了しました。\nファイルの内容と一致しません。")}) {
-        EXPECT_NE(diff.output.find(question), std::string::npos) << question;
-    }
-    EXPECT_EQ(diff.output.find(Sjis("比較ファイル(data.bin)")), std::string::npos);
-    EXPECT_EQ(diff.exitCode, 0);
-
-    // No at the first difference: nothing more is compared, no closing text.
-    const test::ProgramRun stopped = Run({"tree.qk1"}, "n\ny\nn\n");
-    EXPECT_EQ(stopped.output.find("CompFile(2/5)"), std::string::npos);
-    EXPECT_EQ(stopped.output.find("QK Information:"), std::string::npos);
-    EXPECT_EQ(stopped.exitCode, 0);
-    EXPECT_EQ(test::ReadFileBytes(Path("readme.txt")), readme);
-}
-
-// ---------------------------------------------------------------------------
-// Passwords
-// ---------------------------------------------------------------------------
-
-TEST_F(ProgramTest, PasswordFromOptionFromInputOrMissing) {
-    WriteArchive("locked.qk1", Tree(), "secret");
-    const std::string prompt = "QK InputPassword:\n" + Sjis("パスワードを入力して下さい。?:");
-    const std::string wrong =
-        "QK Information:\n" + Sjis("パスワードが一致しません。\n処理を中止します。\n");
-    const std::string none =
-        "QK Information:\n" + Sjis("パスワードが入力されませんでした。\n処理を中止します。\n");
-
-    test::ProgramRun run = Run({"-pwrong", "locked.qk1"});
-    EXPECT_EQ(run.output, kBanner + wrong);
-    EXPECT_EQ(run.exitCode, 2);
-    run = Run({"locked.qk1"});
-    EXPECT_EQ(run.output, kBanner + prompt + none);
-    EXPECT_EQ(run.exitCode, 2);
-    run = Run({"locked.qk1"}, "secre\n");
-    EXPECT_EQ(run.output, kBanner + prompt + wrong);
-    EXPECT_FALSE(fs::exists(Path("readme.txt")));
-
-    run = Run({"locked.qk1"}, "secret\n");
-    EXPECT_EQ(run.output.find(prompt + "InFile: locked.qk1"), kBanner.size());
-    EXPECT_EQ(run.exitCode, 0);
-    ExpectTree(Path(""));
-    run = Run({"-y", "-psecret", "locked.qk1"});
-    EXPECT_EQ(run.exitCode, 0);
-
-    // No length limit on a password.
+TEST_F(ProgramTest, Passwords) {
+    const std::string locked = inFile_["locked.qk1"];
     const std::string longPassword(300, 'k');
-    WriteArchive("long.qk1", Tree(), longPassword);
-    fs::create_directory(Path("long"));
-    EXPECT_EQ(Run({"-dlong", "long.qk1"}, longPassword + "\n").exitCode, 0);
-    ExpectTree(Path("long/"));
+    const auto japanese = [&] { Dir("out"), WriteArchive("jp.qk1", Tree(), Sjis("表示パス")); };
+    const std::vector<std::string> texts = {"OutFile(5/5)"};
+    Check({
+        Case("wrong -p", {"-pwrong", "locked.qk1"}, "", kWrongPassword, 2, {}),
+        Case("none typed", {"locked.qk1"}, "", kPasswordPrompt + kNoPassword, 2, {}),
+        Case("the input closed", {"locked.qk1"}, "", kPasswordPrompt + kNoPassword, 2, {}, nullptr,
+             {}, "closed"),
+        Case("a wrong one typed", {"locked.qk1"}, "secre\n", kPasswordPrompt + kWrongPassword, 2,
+             {}),
+        Case("typed", {"locked.qk1"}, "secret\n",
+             kPasswordPrompt + Pass("Out", locked, "") + kExtracted, 0, {"tree:"}),
+        Case("the later -p and -d win", {"-pwrong", "-dnowhere", "-psecret", "-dout", "locked.qk1"},
+             "", Pass("Out", locked, "out/") + kExtracted, 0, {"tree:out/"}, [&] { Dir("out"); }),
+        Case(
+            "300 characters", {"long.qk1"}, longPassword + "\n", "", 0, {"tree:"},
+            [&] { WriteArchive("long.qk1", Tree(), longPassword); }, texts),
+        Case("Japanese, given under UTF-8: its Shift-JIS is the key",
+             {"-dout", "-p表示パス", "jp.qk1"}, "", "", 0, {"tree:out/"}, japanese, texts, "utf8"),
+        Case("Japanese, typed under UTF-8", {"-dout", "jp.qk1"}, "表示パス\n", "", 0, {"tree:out/"},
+             japanese, texts, "utf8"),
+    });
 }
 
-TEST_F(ProgramTest, PasswordTypedAtATerminalIsMasked) {
-    if (!test::TerminalAvailable()) GTEST_SKIP() << "no `script` command to run a terminal";
-    WriteArchive("locked.qk1", Tree(), "secret");
-    const std::string prompt = Sjis("パスワードを入力して下さい。?:");
+TEST_F(ProgramTest, SelfExtractingProgram) {
+    Check({
+        Case("plain words are passwords, the last wins; the entries go beside it",
+             {"wrong", "-y", "secret"}, "", "", 0, {"tree:bin/"}, nullptr,
+             {"InFile: tree (", "OutDir: " + Path("bin/") + " (5 file"}, "sfx"),
+        Case("no password", {}, "", kPasswordPrompt + kNoPassword, 2, {}, nullptr, {}, "sfx"),
+        Case(
+            "-dFOLDER", {"-dgiven", "-y", "secret"}, "", "", 0, {"tree:given/"},
+            [&] { Dir("given"); }, {"OutDir: given/ (5 file"}, "sfx"),
+        Case(
+            "a lone -d asks for the folder", {"-d", "-y", "secret"}, "typed\n", "", 0,
+            {"tree:typed/"}, [&] { Dir("typed"); }, {kFolderPrompt + "InFile: tree ("}, "sfx"),
+    });
+}
 
-    // Backspace as 127 and Enter as CR; then Backspace as 8 and Enter as LF.
-    const std::pair<std::string, std::string> cases[] = {
+// Keys, locale, and what the terminal shows from the prompt on (UTF-8).
+TEST_F(ProgramTest, PasswordTypedAtATerminalIsMasked) {
+    const std::string prompt = "パスワードを入力して下さい。?:";
+    const std::tuple<std::string, std::string, std::string> rows[] = {
+        // Backspace as 127 and Enter as CR; Backspace as 8 and Enter as LF.
         {"sex\x7F"
          "cret\r",
-         "***\r" + prompt + "**" + "****"},
-        {"secrex\bt\n", "******\r" + prompt + "*****" + "*"},
+         "C", "***\r" + prompt + "******InFile:"},
+        {"secrex\bt\n", "C", "******\r" + prompt + "******InFile:"},
+        // Under UTF-8 a Backspace takes the whole character typed last.
+        {"secret表\x7F\r", "C.UTF-8", "*********\r" + prompt + "******InFile:"},
+        {"ab\x1B", "C", "**\r\nQK Information:\r\nパスワードが入力されませんでした。"},
     };
-    for (const auto& [keys, echo] : cases) {
+    for (const auto& [keys, locale, echo] : rows) {
         fs::remove_all(Path("out"));
-        fs::create_directory(Path("out"));
-        const test::ProgramRun run =
-            test::RunQkdecAtTerminal({"-dout", "locked.qk1"}, Settings(), keys);
-        EXPECT_NE(run.output.find(prompt + echo + "InFile:"), std::string::npos) << run.output;
-        EXPECT_EQ(run.output.find("sec"), std::string::npos);  // never echoed
-        EXPECT_EQ(run.exitCode, 0);
-        ExpectTree(Path("out/"));
-    }
-
-    const test::ProgramRun esc = test::RunQkdecAtTerminal({"locked.qk1"}, Settings(), "ab\x1B");
-    EXPECT_NE(esc.output.find(prompt + "**\r\nQK Information:\r\n" +
-                              Sjis("パスワードが入力されませんでした。")),
-              std::string::npos);
-    EXPECT_EQ(esc.exitCode, 2);
-}
-
-TEST_F(ProgramTest, JapanesePasswordIsTakenAsShiftJis) {
-    WriteArchive("locked.qk1", Tree(), Sjis("表示パス"));
-    fs::create_directories(Path("a"));
-    fs::create_directories(Path("b"));
-    fs::create_directories(Path("c"));
-    EXPECT_EQ(Run({"-da", "-p表示パス", "locked.qk1"}, "", "C.UTF-8").exitCode, 0);
-    EXPECT_EQ(Run({"-db", "locked.qk1"}, "表示パス\n", "C.UTF-8").exitCode, 0);
-    EXPECT_EQ(Run({"-dc", "-p" + Sjis("表示パス"), "locked.qk1"}).exitCode, 0);
-    ExpectTree(Path("c/"));
-    EXPECT_TRUE(fs::exists(Path("a/docs/表/メモ.txt")));
-    EXPECT_TRUE(fs::exists(Path("b/docs/表/メモ.txt")));
-}
-
-// ---------------------------------------------------------------------------
-// Self-extracting program
-// ---------------------------------------------------------------------------
-
-TEST_F(ProgramTest, SelfExtractingProgramExtractsBesideItself) {
-    const std::string program = WriteSelfExtracting("bin/tree");
-
-    // Plain words are passwords, the last one wins; without -d the entries
-    // go beside the program.
-    const test::ProgramRun run = test::RunQkdec({"wrong", "-y", "secret"}, Settings("", program));
-    EXPECT_EQ(run.output.find("InFile: tree ("), kBanner.size());
-    EXPECT_NE(run.output.find("OutDir: " + Path("bin/") + " (5 file"), std::string::npos);
-    EXPECT_EQ(run.exitCode, 0);
-    ExpectTree(Path("bin/"));
-
-    const test::ProgramRun asked = test::RunQkdec({}, Settings("", program));
-    EXPECT_NE(asked.output.find("QK InputPassword:"), std::string::npos);
-    EXPECT_EQ(asked.exitCode, 2);
-}
-
-// Where qkdec once went wrong, one run each: what it shows, where the entries
-// land, its exit code.
-TEST_F(ProgramTest, OutcomesOfFoldersAndComparisons) {
-    const std::string missing =
-        "QK Question:\n" + Sjis(
-                               "比較ファイルの内容と圧縮ファイルの内容が不一致です。\n"
-                               "比較ファイル(docs/empty.dat)は存在しません。\n");
-    const std::string noMatch = Sjis("比較処理を終了しました。\nファイルの内容と一致しません。");
-    const std::string folderAsked =
-        Sjis("QK InputDirName:\n解凍ファイルの出力フォルダを選んでください。?:") + "InFile: tree (";
-    struct Case {
-        const char* what;
-        std::function<void()> prepare;  // run in the test's folder before qkdec
-        bool selfExtracting;            // run bin/tree, a program carrying Tree()
-        std::vector<std::string> args;
-        std::string input;
-        std::vector<std::string> shown;  // each somewhere in the output
-        std::string treeIn;              // where Tree() lands, below the test's folder
-    };
-    const auto extracted = [this] {
-        WriteArchive("tree.qk1", Tree());
-        ASSERT_EQ(Run({"tree.qk1"}).exitCode, 0);
-    };
-    const Case cases[] = {
-        {"a folder where an empty entry is expected, with its time",
-         [&] {
-             extracted();
-             fs::remove(Path("docs/empty.dat"));
-             fs::create_directory(Path("docs/empty.dat"));
-             platform::SetFileTime(Path("docs/empty.dat"), 1000000001);
-         },
-         false,
-         {"tree.qk1"},
-         "n\ny\ny\n",
-         {missing, noMatch},
-         ""},
-#ifndef _WIN32
-        {"a pipe where an empty entry is expected",
-         [&] {
-             extracted();
-             fs::remove(Path("docs/empty.dat"));
-             ASSERT_EQ(mkfifo(Path("docs/empty.dat").c_str(), 0600), 0);
-         },
-         false,
-         {"tree.qk1"},
-         "n\ny\ny\n",
-         {missing, noMatch},
-         ""},
-#endif
-        {"a self-extracting program given a folder",
-         [&] { fs::create_directory(Path("given")); },
-         true,
-         {"-dgiven", "-y", "secret"},
-         "",
-         {"InFile: tree (", "OutDir: given/ (5 file"},
-         "given/"},
-        {"a self-extracting program asking for a folder",
-         [&] { fs::create_directory(Path("typed")); },
-         true,
-         {"-d", "-y", "secret"},
-         "typed\n",
-         {folderAsked, "OutDir: typed/ (5 file"},
-         "typed/"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        for (const auto& entry : fs::directory_iterator(dir_.path())) fs::remove_all(entry.path());
-        c.prepare();
-        const std::string program = c.selfExtracting ? WriteSelfExtracting("bin/tree") : "";
-        const test::ProgramRun run = test::RunQkdec(c.args, Settings(c.input, program));
-        for (const std::string& text : c.shown) {
-            EXPECT_NE(run.output.find(text), std::string::npos) << text << "\nin:\n" << run.output;
-        }
-        EXPECT_EQ(run.exitCode, 0);
-        if (c.selfExtracting) {
-            ExpectTree(Path(c.treeIn));
-            EXPECT_FALSE(fs::exists(Path("bin/readme.txt"))) << "nothing beside the program";
-        }
+        Dir("out");
+        test::RunSettings settings;
+        settings.workDir = dir_.path();
+        settings.locale = locale;
+        const test::ProgramRun run = test::RunQkdec({"-dout", "locked.qk1"}, settings, &keys);
+        const std::string shown = locale == "C" ? Utf8(run.output) : run.output;
+        EXPECT_NE(shown.find(prompt + echo), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("sec"), std::string::npos);  // never echoed
+        const bool entered = keys.back() != '\x1B';
+        EXPECT_EQ(run.exitCode, entered ? 0 : 2);
+        EXPECT_EQ(fs::exists(Path("out/notes.txt")), entered);
     }
 }
-
-// ---------------------------------------------------------------------------
-// The sample archive of the repository
-// ---------------------------------------------------------------------------
 
 TEST_F(ProgramTest, ShippedSampleIsWhatTheGeneratorWrites) {
     Bytes made;
-    std::string error;
-    ASSERT_EQ(test::WriteSampleArchive(made, &error), Status::kOk) << error;
+    ASSERT_EQ(test::WriteSampleArchive(made, nullptr), Status::kOk);
     EXPECT_TRUE(made == test::ReadFileBytes(QK_SAMPLES_DIR "/sample.qk1"))
-        << "samples/sample.qk1 is not what the writer makes of the sample tree now (" << made.size()
-        << " bytes); remake it from the source folder with\n"
-        << "  build/tests/programs/qkdec/MakeSample samples/sample.qk1";
-}
-
-TEST_F(ProgramTest, ShippedSampleHoldsTheGeneratorsTree) {
-    fs::create_directory(Path("out"));
-    const test::ProgramRun run = Run({"-dout", QK_SAMPLES_DIR "/sample.qk1"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.output.find("OutFile(6/6)"), std::string::npos);
-    for (const ArchiveEntry& entry : test::SampleTree()) {
-        std::string name = entry.name;
-        NormaliseSeparators(name, '/');
-        EXPECT_EQ(test::ReadFileBytes(Path("out/" + name)), entry.data) << name;
-        EXPECT_EQ(platform::QueryFile(Path("out/" + name)).modifiedTime, entry.time) << name;
-    }
+        << "samples/sample.qk1 is not what the writer makes of the sample tree now; remake it "
+           "from the source folder with\n  build/tests/programs/qkdec/MakeSample "
+           "samples/sample.qk1";
 }
 
 }  // namespace

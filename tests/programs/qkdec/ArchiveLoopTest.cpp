@@ -1,0 +1,57 @@
+// The exit code of an archive stopped through SetProgress, which only an
+// interaction other than the console's asks for: 2, as for any archive not
+// processed to its end, and the next archive is still processed.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/FileSystem.h"
+#include "qk1/ArchiveWriter.h"
+#include "qkdec/ArchiveLoop.h"
+#include "support/TestSupport.h"
+
+namespace qk {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StoppingInteraction final : public Interaction {
+  public:
+    void Message(std::string_view) override {}
+    void Information(std::string_view) override {}
+    int Question(std::string_view) override { return 1; }
+    std::string InputPassword(std::string_view) override { return {}; }
+    void ShowProgress(int) override {}
+    void Status(std::string_view) override {}
+    int SetProgressRange(int) override { return 0; }
+    int SetProgress(int) override { return ++calls == stopAt ? 1 : 0; }
+
+    int calls = 0;
+    int stopAt = 0;
+};
+
+void Write(const std::string& path, const std::vector<ArchiveEntry>& entries) {
+    std::vector<std::uint8_t> archive;
+    ASSERT_EQ(WriteArchive(entries, WriteOptions(), archive, nullptr), Status::kOk);
+    test::WriteFileBytes(path, archive);
+}
+
+TEST(ArchiveLoop, AStoppedArchiveEndsTheRunWithTwo) {
+    const test::TempDir dir;
+    const std::string out = dir.path() + platform::kSeparator;
+    // One batch each.
+    Write(out + "a.qk1",
+          {{"first", 0, test::Bytes(100, 'a')}, {"second", 0, test::Bytes(100, 'b')}});
+    Write(out + "b.qk1", {{"third", 0, test::Bytes(100, 'c')}});
+    StoppingInteraction interaction;
+    interaction.stopAt = 2;  // before the second batch of a.qk1
+    EXPECT_EQ(RunArchives(interaction, out, {out + "a.qk1", out + "b.qk1"}), 2);
+    EXPECT_TRUE(fs::exists(out + "first"));
+    EXPECT_FALSE(fs::exists(out + "second"));
+    EXPECT_TRUE(fs::exists(out + "third"));
+    // Declining to overwrite is no failure.
+    EXPECT_EQ(RunArchives(interaction, out, {out + "b.qk1"}), 0);
+}
+
+}  // namespace
+}  // namespace qk
