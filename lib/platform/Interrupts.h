@@ -20,7 +20,9 @@ namespace qk::platform {
 class InterruptsHeld {
   public:
 #ifdef _WIN32
-    InterruptsHeld() = default;
+    // User-provided, so that a holder that does nothing is still no unused variable.
+    InterruptsHeld() {}
+    ~InterruptsHeld() {}
 #else
     InterruptsHeld() {
         sigset_t held;
