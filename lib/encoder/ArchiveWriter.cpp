@@ -5,6 +5,7 @@
 #include <bit>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -240,12 +241,23 @@ int ThreadCount(const WriteOptions& options) {
 
 // Runs task(index, worker) for every index below `count` on up to `threads`
 // threads; worker numbers are 0..threads-1, so per-worker state needs no lock.
+// A task that throws (memory ran out) stops the others from taking more work;
+// the first exception is thrown again in the caller once every thread is
+// joined, where the writer turns it into its status.
 template <class Task>
 void RunTasks(std::size_t count, int threads, const Task& task) {
     const int workers = static_cast<int>(std::min<std::size_t>(count, std::max(threads, 1)));
     std::atomic<std::size_t> next{0};
+    std::mutex failedLock;
+    std::exception_ptr failed;
     auto work = [&](int worker) {
-        for (std::size_t i = next++; i < count; i = next++) task(i, worker);
+        try {
+            for (std::size_t i = next++; i < count; i = next++) task(i, worker);
+        } catch (...) {
+            next = count;
+            const std::lock_guard<std::mutex> lock(failedLock);
+            if (!failed) failed = std::current_exception();
+        }
     };
     std::vector<std::thread> pool;
     {
@@ -260,6 +272,7 @@ void RunTasks(std::size_t count, int threads, const Task& task) {
     }
     work(0);
     for (std::thread& t : pool) t.join();
+    if (failed) std::rethrow_exception(failed);
 }
 
 // Parses every block with fresh rings, blocks side by side on `threads`
