@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
 # The bash completion of qk, called as bash calls it: COMP_WORDS and
-# COMP_CWORD set, _qk run, COMPREPLY compared.
-#
-#   bash.sh COMPLETION QK SAMPLE_ARCHIVE
+# COMP_CWORD set, _qk run, COMPREPLY compared.   bash.sh COMPLETION QK SAMPLE
 set -u
 completion=$(realpath "$1")
 qk=$(realpath "$2")
@@ -13,12 +11,8 @@ source "$completion"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-mkdir out
-cp "$sample" sample.qk1
-: >notes.txt
-printf 'x' >'two words.txt'
-"$qk" a -q spaced.qk1 'two words.txt' || exit 1
-"$qk" a -q -p secret locked.qk1 notes.txt || exit 1
+mkdir out && cp "$sample" sample.qk1 && : >notes.txt && : >'two words.txt' || exit 1
+"$qk" a -q spaced.qk1 'two words.txt' && "$qk" a -q -p secret locked.qk1 notes.txt || exit 1
 
 failures=0
 # Each case: the words after "qk" (the last one is being completed, "|" between
@@ -63,10 +57,6 @@ for case in "${cases[@]}"; do
     _qk
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sed '/^$/d' | sort | paste -sd '|')
     want=$(tr '|' '\n' <<<"$expected" | sed '/^$/d' | sort | paste -sd '|')
-    if [ "$got" != "$want" ]; then
-        echo "FAIL: qk ${typed[*]}<TAB>: got [$got], want [$want]"
-        failures=$((failures + 1))
-    fi
+    [ "$got" = "$want" ] || { echo "FAIL: qk ${typed[*]}<TAB>: got [$got], want [$want]" && failures=$((failures + 1)); }
 done
 [ "$failures" -eq 0 ] && echo "${#cases[@]} completions as expected"
-[ "$failures" -eq 0 ]

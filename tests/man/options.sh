@@ -1,24 +1,16 @@
 #!/usr/bin/env bash
 # Every option that qk and qkdec accept is documented in their manual pages,
-# and qk's help lists what its parser takes.
-#
-#   options.sh QK QKDEC QK_PAGE QKDEC_PAGE
-#
-# The options are asked of the built programs, not copied from anywhere: qk
-# is probed, before the command and after each, with every letter (-X) and
-# every word of its read-only data (--WORD); qkdec with every letter as
-# -Xvalue (an unknown one is an "Illegal Option!!"), which its usage line
-# must show too. An option is documented when it is a token of a paragraph
-# tag (.TP): in qk(1) under OPTIONS for the options of every command, under
-# the command's subsection of COMMANDS ("qk LETTER") for its own; in
-# qkdec(1) under OPTIONS.
+# and qk's help lists what its parser takes. The options are asked of the
+# built programs: qk is probed before the command and after each with every
+# -LETTER and --WORD of its read-only data; qkdec with every -LETTERvalue (an
+# unknown one is an "Illegal Option!!"), which its usage line must show too.
+# Documented means a token of a paragraph tag (.TP): in qk(1) under OPTIONS,
+# or for a command's own under its subsection "qk LETTER"; in qkdec(1) under
+# OPTIONS.   Usage: options.sh QK QKDEC QK_PAGE QKDEC_PAGE
 set -u
 qk=$1 qkdec=$2 qk_page=$3 qkdec_page=$4
 failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*" && failures=$((failures + 1)); }
 
 # "SECTION|SUBSECTION|TOKEN" for each token of each paragraph tag, font
 # changes and roff escapes gone.
@@ -42,9 +34,8 @@ general_help=$("$qk" --help) || fail "qk --help failed"
 commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z]\), \([a-z]*\) .*/\1/p' <<<"$general_help")
 [ -n "$commands" ] || fail "no commands in qk --help"
 
-# Candidate long options: the words of the read-only data (objcopy keeps the
-# symbol names out), their tails after a '-' (the linker may keep "password"
-# only as the end of "ask-password"), and the help's.
+# Candidate long options: the words of the read-only data, their tails after
+# a '-' (the linker may keep "password" only inside "ask-password"), the help's.
 data=$(mktemp)
 trap 'rm -f "$data"' EXIT
 objcopy -O binary --only-section=.rodata "$qk" "$data" 2>/dev/null || cp "$qk" "$data"
@@ -55,14 +46,9 @@ words=$({
 } | grep -E '^[a-z][a-z0-9_-]*[a-z0-9]$' | sort -u)
 
 # What qk takes in SCOPE (a command letter, or "" before the command).
-accepted() {
-    local c w
-    for c in {a..z} {A..Z} {0..9}; do printf -- '-%s\n' "$c"; done
-    for w in $words; do printf -- '--%s\n' "$w"; done
-} 2>/dev/null
 probe() {
     local option
-    for option in $(accepted); do
+    for option in $(printf -- '-%s\n' {a..z} {A..Z} {0..9}) $(printf -- '--%s\n' $words); do
         "$qk" ${1:+"$1"} "$option" </dev/null 2>&1 >/dev/null | head -1 | grep -q "unknown option" ||
             printf "%s\n" "$option"
     done

@@ -2,9 +2,13 @@
 // archive's CP932 and the user's side.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "qk/Charset.h"
 #include "qk/Glob.h"
 #include "qk/InputTree.h"
+#include "support/TestSupport.h"
 
 namespace qk::tool {
 namespace {
@@ -41,35 +45,6 @@ TEST(ToolNames, Patterns) {
     }
 }
 
-// The selection runs the pattern once along the name; the plain definition
-// matches the whole name and every leading folder on its own.
-TEST(ToolNames, SelectionAgreesWithItsDefinition) {
-    const auto byDefinition = [](std::string_view pattern, std::string_view name,
-                                 CharacterSet set) {
-        while (pattern.size() > 1 && pattern.back() == '/') pattern.remove_suffix(1);
-        for (std::size_t i = 0; i <= name.size(); ++i)
-            if ((i == name.size() || name[i] == '/') && GlobMatch(pattern, name.substr(0, i), set))
-                return true;
-        return false;
-    };
-    const char* patterns[] = {"",      "*",    "**",      "a",    "a/",    "a/b",  "a*",
-                              "*b",    "a?c",  "?",       "[ab]", "[!a]*", "a[b",  "*/c",
-                              "a/*/c", "d*/x", "[a-c]/*", "a**b", "*a*b*", "[]x]", "\x95\x5C*"};
-    const char* names[] = {"",       "a",       "b",     "abc",       "a/b", "a/b/c",
-                           "a/bb/c", "dir/x",   "d/x/y", "a[b",       "]",   "a/x.txt/b",
-                           "ab/b",   "a/b/a/b", "c/d",   "\x95\x5C/a"};
-    for (const CharacterSet set : {kBytes, kCp932, kUtf8})
-        for (const char* pattern : patterns)
-            for (const char* name : names)
-                EXPECT_EQ(SelectsEntry(pattern, name, set), byDefinition(pattern, name, set))
-                    << "'" << pattern << "' '" << name << "' " << static_cast<int>(set);
-    // 100,000 folders: in time proportional to the name, not its square.
-    std::string deep;
-    for (int i = 0; i < 100000; ++i) deep += "a/";
-    EXPECT_TRUE(SelectsEntry("a/a/*/f", deep + "f", kUtf8));
-    EXPECT_FALSE(SelectsEntry("*/g", deep + "f", kCp932));
-}
-
 TEST(ToolNames, BetweenTheArchiveAndTheUser) {
     const NameCodec utf8(Charset::kUtf8, true), raw(Charset::kRaw, false);
     EXPECT_EQ(raw.ToFileName("\x81/x"), "\x81%2Fx");  // a component never gains a '/'
@@ -82,6 +57,25 @@ TEST(ToolNames, BetweenTheArchiveAndTheUser) {
     EXPECT_TRUE(ArchiveComponent(utf8, "\xE8\xA1\xA8", cp932, reason));  // 表: 0x95 0x5C
     EXPECT_EQ(cp932, "\x95\x5C");
 }
+
+#ifndef _WIN32
+// Names as stored: relative, '\' between folders, CP932.
+TEST(ToolNames, InputsStoredRelativeWithBackslashes) {
+    const test::TempDir dir;
+    std::filesystem::create_directories(dir.path() + "/in/sub");
+    for (const char* file : {"/in/sub/\xE8\xA1\xA8.txt", "/in/b", "/top.txt"})
+        test::WriteFileBytes(dir.path() + file, {});
+    std::vector<InputFile> files;
+    int skipped = 0;
+    ASSERT_TRUE(CollectInputs({"./in/../in", dir.path() + "/top.txt"}, dir.path(),
+                              NameCodec(Charset::kUtf8, true), {true, false}, files, skipped));
+    std::vector<std::string> names;
+    for (const InputFile& file : files) names.push_back(file.name);
+    std::string top = dir.path().substr(1) + "/top.txt";  // the root dropped
+    std::replace(top.begin(), top.end(), '/', '\\');
+    EXPECT_EQ(names, (std::vector<std::string>{"in\\b", "in\\sub\\\x95\x5C.txt", top}));
+}
+#endif
 
 }  // namespace
 }  // namespace qk::tool
