@@ -305,6 +305,10 @@ TEST(ToolCommands, Add) {
                          "big/f && (" +
                              kLimit + "qk a -q --level=1 big.qk1 big) && qk t -q big.qk1",
                          0, {}));
+    // A parse thread that runs out of memory is an error, never an abort.
+    outcomes.push_back(
+        O("a: out of memory", "seq 3000000 >big.txt && (ulimit -v 20000; qk a x.qk1 big.txt)", 2,
+          {"qk: x.qk1: not enough memory\nqk: x.qk1: not written"}, "ls", "big.txt\nin\nt.qk1\n"));
 #endif
     RunAll(outcomes);
 }
