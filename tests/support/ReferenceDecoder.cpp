@@ -102,7 +102,7 @@ std::uint16_t ReferencePrefixDecoder::DecodeSymbol() {
             return sorted_[i].symbol;
         }
     }
-    failed = 1;
+    failed = true;
     return 0;
 }
 
@@ -118,7 +118,7 @@ std::uint32_t ReferencePrefixDecoder::DecodeLength() {
         ConsumeBits(n);
         return n == 32 ? v : v >> (32 - n);
     }
-    failed = 1;
+    failed = true;
     return 0;
 }
 
@@ -126,8 +126,8 @@ ReferenceLzDecoder::ReferenceLzDecoder(InputStream* input, bool inner, bool larg
     : decoder_(input, largeModel), insertInner_(inner), slotCount_(largeModel ? 512 : 256) {}
 
 void ReferenceLzDecoder::Reset(std::uint8_t* output, std::int32_t size) {
-    slotPositions.assign(256 * slotCount_, 0);
-    slotLengths.assign(256 * slotCount_, 0);
+    positions_.assign(256 * slotCount_, 0);
+    lengths_.assign(256 * slotCount_, 0);
     head_.assign(256, 0);
     filled_.assign(256, 0);
     output_ = output;
@@ -137,8 +137,8 @@ void ReferenceLzDecoder::Reset(std::uint8_t* output, std::int32_t size) {
 
 void ReferenceLzDecoder::Enter(std::uint8_t context, std::int32_t position, std::uint32_t length) {
     const std::uint32_t slot = slotCount_ * context + head_[context];
-    slotPositions[slot] = static_cast<std::uint32_t>(position);
-    slotLengths[slot] = length;
+    positions_[slot] = static_cast<std::uint32_t>(position);
+    lengths_[slot] = length;
     filled_[context] = std::max<std::uint16_t>(filled_[context], ++head_[context]);
     head_[context] = static_cast<std::uint16_t>(head_[context] % slotCount_);
 }
@@ -160,14 +160,14 @@ int ReferenceLzDecoder::Decode(std::int32_t target) {
             const std::uint32_t base = n * (outputPos > 0 ? output_[insertPos_] : 0);
             const std::uint32_t head = base + head_[base / n];
             const std::uint32_t slot = base + (head - base + s) % n;
-            const std::uint32_t source = slotPositions[slot];
+            const std::uint32_t source = positions_[slot];
             if (s < n) {
                 length = decoder_.DecodeLength() + std::uint64_t{2};
             } else {
-                length = slotLengths[slot];
-                if (slotPositions[head] != 0) {
-                    slotPositions[slot] = slotPositions[head];
-                    slotLengths[slot] = slotLengths[head];
+                length = lengths_[slot];
+                if (positions_[head] != 0) {
+                    positions_[slot] = positions_[head];
+                    lengths_[slot] = lengths_[head];
                 }
             }
             if (static_cast<std::uint64_t>(outputPos) + length >
@@ -191,11 +191,9 @@ int ReferenceLzDecoder::Decode(std::int32_t target) {
 Decoded DecodeBothForms(const std::vector<std::uint8_t>& file, const Feed& feed) {
     Decoded decoded;
     ArchiveHeader header;
-    if (file.size() < feed.offset + kHeaderSize ||
-        !ParseHeader(file.data() + feed.offset, header)) {
+    if (file.size() < feed.offset + kHeaderSize || !ParseHeader(&file[feed.offset], header)) {
         ADD_FAILURE() << "no archive header at " << feed.offset;
-        decoded.result = -1;
-        return decoded;
+        return {-1, {}, {}, {}};
     }
     Bytes data(file.begin() + static_cast<long>(feed.offset + kHeaderSize), file.end());
     if (header.passwordSet()) {

@@ -1,6 +1,6 @@
-// LZ reconstruction: the ring rules on worked examples, the failure results,
-// and the production decoder against the plain form on random streams and on
-// the writer's archives of every form.
+// LZ reconstruction against the plain form: rings wrapped in inner-insertion
+// mode, failing references, random streams and the writer's archives of every
+// form.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -14,90 +14,21 @@ namespace qk {
 namespace {
 
 using test::Bytes;
+using test::OnesStream;
 
-// Streams under the equal-length code of an all-ones block (256 slots): symbol
-// s < 256 is 1 then s in 8 bits, s >= 256 is 0 then s - 256 in 9 bits, and a
-// length symbol is its number in 7 bits.
-struct OnesCode {
-    test::BitWriter w;
-    OnesCode& Symbol(unsigned s) {
-        return w.Field(s < 256 ? 0x100 | s : s - 256, s < 256 ? 9 : 10), *this;
-    }
-    OnesCode& Literals(const std::string& text) {
-        for (char c : text) Symbol(512 + static_cast<std::uint8_t>(c));
-        return *this;
-    }
-    OnesCode& Length(unsigned symbol) { return w.Field(symbol, 7), *this; }
-    OnesCode& Escaped(std::uint32_t value, unsigned n) {
-        w.Field(127, 7);
-        w.Field(n - 1, 5);
-        return w.Field(value, static_cast<int>(n)), *this;
-    }
-    Bytes bytes() const {
-        Bytes data(560, 0xFF);
-        for (std::uint8_t b : w.bytes()) data.push_back(b);
-        return data;
-    }
-};
-
-using Slots = std::vector<std::pair<std::uint32_t, std::uint32_t>>;  // position, length
-
-Slots Ring(const LzDecoder& d, char context) {
-    const ContextRings& r = d.rings();
-    const auto c = static_cast<std::uint8_t>(context);
-    Slots slots;
-    for (unsigned k = 0; k < r.filled[c]; ++k)
-        slots.emplace_back(r.entries[c * r.slotCount + k].position,
-                           r.entries[c * r.slotCount + k].length);
-    return slots;
-}
-
-// "aba", then a candidate reference through the newest slot of ring 'a'
-// (position 1) of length 3, which overlaps its own output; then a repeat
-// reference through the newest slot of ring 'b' (position 2, length 1).
-TEST(LzDecoder, RingsOfAWorkedExample) {
-    const Bytes data = OnesCode().Literals("aba").Symbol(255).Length(1).Symbol(511).bytes();
-    for (bool inner : {false, true}) {
-        test::MemoryStream s(data);
-        LzDecoder d(&s, inner, false);
-        std::uint8_t out[7] = {};
-        d.Reset(out, 7);
-        ASSERT_EQ(d.Decode(6), 0);
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 6), "ababab");
-        EXPECT_EQ(d.Decode(5), 0);  // at or below the position: no step
-        EXPECT_EQ(d.outputPos(), 6);
-        if (inner) {  // positions inside the copy enter too, with what is left of it
-            EXPECT_EQ(Ring(d, 'a'), (Slots{{1, 1}, {3, 3}, {5, 1}}));
-            EXPECT_EQ(Ring(d, 'b'), (Slots{{2, 1}, {4, 2}}));
-            continue;
-        }
-        EXPECT_EQ(Ring(d, 'a'), (Slots{{1, 1}, {3, 3}}));
-        ASSERT_EQ(d.Decode(100000), 0);  // lowered to the block's size
-        EXPECT_EQ(d.outputPos(), 7);
-        EXPECT_EQ(out[6], 'a');
-        EXPECT_EQ(Ring(d, 'b'), (Slots{{2, 1}, {6, 1}}));  // slot 1 was empty: nothing moved
-    }
-}
-
-TEST(LzDecoder, FailingReferences) {
-    const std::pair<OnesCode, int> rows[] = {
-        {OnesCode().Symbol(255).Length(0), LzDecoder::kBadReference},   // as the first step
-        {OnesCode().Symbol(255).Escaped(100, 8), LzDecoder::kOverrun},  // ... past the block
-        {OnesCode().Literals("x").Symbol(255).Escaped(100, 8),
-         LzDecoder::kOverrun},  // before the empty slot
-        {OnesCode().Literals("aba").Symbol(255).Escaped(0xFFFFFFFFu, 32),
-         LzDecoder::kOverrun},                                               // no wrap
-        {OnesCode().Literals("aba").Symbol(256), LzDecoder::kBadReference},  // an empty slot
-        {OnesCode().Literals("aba").Symbol(254).Length(0),
-         LzDecoder::kBadReference},  // ... likewise
-    };
-    for (const auto& [code, result] : rows) {
-        test::MemoryStream s(code.bytes());
-        LzDecoder d(&s, false, false);
-        std::uint8_t out[64];
-        d.Reset(out, 64);
-        EXPECT_EQ(d.Decode(64), result) << &code - &rows[0].first;
-    }
+// Decodes `data` as one block of `size` by both forms: the same result, position and bytes.
+int DecodeBoth(const Bytes& data, std::int32_t size, bool inner = false) {
+    test::MemoryStream s1(data), s2(data);
+    LzDecoder fast(&s1, inner, false);
+    test::ReferenceLzDecoder plain(&s2, inner, false);
+    Bytes a(static_cast<std::size_t>(size)), b(a);
+    fast.Reset(a.data(), size);
+    plain.Reset(b.data(), size);
+    const int result = fast.Decode(size);
+    EXPECT_EQ(result, plain.Decode(size));
+    EXPECT_EQ(fast.outputPos(), plain.outputPos);
+    EXPECT_TRUE(a == b);
+    return result;
 }
 
 // One ring wrapped hundreds of times ('a' after 'a') while inner positions
@@ -106,30 +37,38 @@ TEST(LzDecoder, FailingReferences) {
 // and a reference through that ring's newest slot shows whether it entered.
 // The count of full rings must not grow with every wrap.
 TEST(LzDecoder, InnerPositionsEnterRingsNeverFullWhileOthersWrap) {
-    OnesCode code;
+    OnesStream code;
     std::int32_t size = 0;
     for (int probe = 0; probe < 1280; ++probe) {
         const std::string q(1, static_cast<char>(0x80 + probe % 64)),
-            z(1, static_cast<char>(0xC0 + probe % 64));
-        const std::string letter(1, static_cast<char>('e' + probe / 64 % 8));
+            z(1, static_cast<char>(0xC0 + probe % 64)),
+            e(1, static_cast<char>('e' + probe / 64 % 8));
         code.Literals(std::string(64, 'a'));
         if (probe < 64) {
-            code.Literals(q + z + "x" + letter);
+            code.Literals(q + z + "x" + e);
         } else {
-            code.Literals(q).Symbol(255).Length(0).Literals(letter + z).Symbol(255).Length(0);
+            code.Literals(q).Symbol(255).Length(0).Literals(e + z).Symbol(255).Length(0);
         }
         size += probe < 64 ? 68 : 71;
     }
-    const Bytes data = code.bytes();
-    test::MemoryStream s1(data), s2(data);
-    LzDecoder fast(&s1, true, false);
-    test::ReferenceLzDecoder plain(&s2, true, false);
-    Bytes a(static_cast<std::size_t>(size)), b(a);
-    fast.Reset(a.data(), size);
-    plain.Reset(b.data(), size);
-    ASSERT_EQ(plain.Decode(size), 0);
-    ASSERT_EQ(fast.Decode(size), 0);
-    EXPECT_TRUE(a == b);
+    EXPECT_EQ(DecodeBoth(code.bytes, size, true), 0);
+}
+
+// A copy may end its block but not pass it (the length is checked first),
+// and a reference needs a filled slot: "aba" puts position 1 in the ring of 'a'.
+TEST(LzDecoder, FailingReferences) {
+    const std::tuple<OnesStream, std::int32_t, int> rows[] = {
+        {OnesStream().Literals("aba").Symbol(255).Length(0), 5, LzDecoder::kDone},
+        {OnesStream().Literals("aba").Symbol(255).Length(0), 4, LzDecoder::kOverrun},
+        {OnesStream().Symbol(255).Length(0), 64, LzDecoder::kBadReference},  // as the first step
+        {OnesStream().Symbol(255).Length(127, 100, 8), 64, LzDecoder::kOverrun},
+        {OnesStream().Literals("x").Symbol(255).Length(127, 100, 8), 64, LzDecoder::kOverrun},
+        {OnesStream().Literals("aba").Symbol(255).Length(127, ~0u, 32), 64, LzDecoder::kOverrun},
+        {OnesStream().Literals("aba").Symbol(256), 64, LzDecoder::kBadReference},  // empty slot
+        {OnesStream().Literals("aba").Symbol(254).Length(0), 64, LzDecoder::kBadReference},
+    };
+    for (const auto& [code, size, result] : rows)
+        EXPECT_EQ(DecodeBoth(code.bytes, size), result) << &code - &std::get<0>(rows[0]);
 }
 
 // Random symbol streams under code blocks biased towards literals and the
@@ -145,10 +84,9 @@ TEST(LzDecoder, RandomStreamsDecodeLikeThePlainForm) {
         for (unsigned i = 0; i < literals + 256; ++i)
             w.Field(i >= literals ? 9 : (i % slots) + 4 >= slots ? 6 : 31, 5);
         for (unsigned i = 0; i < 128; ++i) w.Field(7, 5);
-        Bytes data = w.bytes();
         for (int i = 0; i < 6000; ++i)
-            data.push_back(static_cast<std::uint8_t>(rng() % (round % 3 ? 256 : 4)));
-        test::MemoryStream s1(data), s2(data);
+            w.bytes.push_back(static_cast<std::uint8_t>(rng() % (round % 3 ? 256 : 4)));
+        test::MemoryStream s1(w.bytes), s2(w.bytes);
         LzDecoder fast(&s1, inner, large);
         test::ReferenceLzDecoder plain(&s2, inner, large);
         int result = 0;
