@@ -50,16 +50,11 @@ struct BitWriter {
 struct OnesStream : BitWriter {
     OnesStream() { bytes.assign(560, 0xFF); }
     OnesStream& Symbol(unsigned s) {
-        Field(s < 256 ? 0x100 | s : s - 256, s < 256 ? 9 : 10);
-        return *this;
+        return Field(s < 256 ? s | 256 : s - 256, 9 + (s >= 256)), *this;
     }
+    OnesStream& Length(unsigned symbol) { return Field(symbol, 7), *this; }
     OnesStream& Literals(const std::string& text) {
         for (char c : text) Symbol(512 + static_cast<std::uint8_t>(c));
-        return *this;
-    }
-    OnesStream& Length(unsigned symbol, std::uint32_t escaped = 0, int bits = 0) {
-        Field(symbol, 7);
-        if (symbol == 127) Field(bits - 1, 5).Field(escaped, bits);
         return *this;
     }
 };
