@@ -210,7 +210,7 @@ struct Feed {
     std::string password;
     std::size_t offset = 0;  // where the archive starts in the file
     int chunk = 512;
-    std::uint32_t maxStep = 0, seed = 1;
+    std::uint32_t maxStep = 0;
 };
 struct Decoded {
     int result = 0;                                 // the failing block's result, or 0

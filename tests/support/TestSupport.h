@@ -30,9 +30,6 @@ class MemoryStream : public InputStream {
 
 Bytes FromHex(const std::string& hex);  // blanks between the bytes are skipped
 std::string ToHex(const std::uint8_t* data, std::size_t size);
-inline std::string ToHex(const Bytes& b) {
-    return ToHex(b.data(), b.size());
-}
 std::string Sha256Hex(const std::uint8_t* data, std::size_t size);
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& data);
