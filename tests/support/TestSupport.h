@@ -1,29 +1,25 @@
-// Helpers shared by the test suites: in-memory streams, hex, SHA-256, a small
-// JSON reader for the reference archives' expectations, temporary folders.
+// Helpers shared by the test suites: in-memory streams, hex, SHA-256, the
+// reference archives and their expectations, temporary folders.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "codec/InputStream.h"
-#include "format/ArchiveHeader.h"
 
 namespace qk::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// An InputStream over bytes in memory, delivering at most `chunkLimit` bytes
-// per Read (to exercise short reads) and counting the calls.
+// An InputStream over bytes in memory, at most `chunkLimit` bytes a Read.
 class MemoryStream : public InputStream {
   public:
     explicit MemoryStream(Bytes data, int chunkLimit = 1 << 30)
         : data_(std::move(data)), chunkLimit_(chunkLimit) {}
     int Read(std::uint8_t* buffer, int count) override;
-    int reads = 0;
-    int endReads = 0;  // the calls that found the data ended
+    int reads = 0, endReads = 0;  // the calls, and those that found the data ended
     std::vector<int> requested;
 
   private:
@@ -32,49 +28,53 @@ class MemoryStream : public InputStream {
     int chunkLimit_;
 };
 
-Bytes FromHex(const std::string& hex);
+Bytes FromHex(const std::string& hex);  // blanks between the bytes are skipped
 std::string ToHex(const std::uint8_t* data, std::size_t size);
-inline std::string ToHex(const Bytes& b) {
-    return ToHex(b.data(), b.size());
-}
 std::string Sha256Hex(const std::uint8_t* data, std::size_t size);
-
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& data);
 
-// Writes bit strings ("0110...") and fields MSB first, for hand-made streams.
-class BitWriter {
-  public:
-    void Bits(const std::string& bits);
-    void Field(std::uint32_t value, int width);
-    void AlignToByte() { used_ = 0; }
-    Bytes bytes() const { return out_; }
-
-  private:
-    Bytes out_;
-    int used_ = 0;  // bits used in the last byte, 0..7 (0: no partial byte)
+// Fields written MSB first, for hand-made streams.
+struct BitWriter {
+    Bytes bytes;
+    int used = 0;  // bits of the last byte taken, 0 when it is full
+    BitWriter& Field(std::uint32_t value, int width);
 };
 
-// A minimal JSON value, enough for the expectation files.
+// A stream under the code of an all-ones block (every length 31, 256 slots):
+// symbol s < 256 is 1 then s in 8 bits, s >= 256 is 0 then s - 256 in 9 bits
+// (the literal c is 512 + c), and a length symbol its number in 7 bits.
+struct OnesStream : BitWriter {
+    OnesStream() { bytes.assign(560, 0xFF); }
+    OnesStream& Symbol(unsigned s) {
+        return Field(s < 256 ? s | 256 : s - 256, 9 + (s >= 256)), *this;
+    }
+    OnesStream& Length(unsigned symbol) { return Field(symbol, 7), *this; }
+    OnesStream& Literals(const std::string& text) {
+        for (char c : text) Symbol(512 + static_cast<std::uint8_t>(c));
+        return *this;
+    }
+};
+
+// A value of the expectation files: objects, arrays, numbers, literals and
+// strings without escapes.
 struct Json {
-    enum Kind { kNull, kBool, kNumber, kString, kArray, kObject } kind = kNull;
-    bool boolean = false;
-    double number = 0;
-    std::string text;
+    bool null = true;
+    std::string text;  // a string's characters, or a number's text
     std::vector<Json> items;
     std::map<std::string, Json> fields;
 
     const Json& operator[](const std::string& key) const;
     const Json& operator[](std::size_t i) const { return items.at(i); }
-    std::int64_t Int() const { return static_cast<std::int64_t>(number); }
-    bool IsNull() const { return kind == kNull; }
+    std::int64_t Int() const { return std::stoll(text); }
+    bool IsNull() const { return null; }
 };
 Json ParseJson(const std::string& text);
 
-// The reference archives shipped beside the project.
+// The reference archives shipped beside the project, and the parsed
+// NAME.expect.json of one.
 std::string VectorsDir();
 std::vector<std::string> VectorNames();
-// The parsed NAME.expect.json of a reference archive.
 Json LoadVectorExpectation(const std::string& name);
 
 // A fresh empty folder under the system's temporary folder, removed on destruction.

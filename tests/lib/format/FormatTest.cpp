@@ -17,29 +17,22 @@ namespace {
 
 using test::Bytes;
 
-std::vector<std::string> Codewords(const std::vector<std::uint8_t>& lengths) {
-    std::vector<std::uint32_t> codes(lengths.size());
-    std::vector<std::uint16_t> bits(lengths.size());
-    EXPECT_TRUE(BuildCodeFromLengths(lengths.data(), static_cast<int>(lengths.size()), codes.data(),
-                                     bits.data()));
-    std::vector<std::string> out(lengths.size());
-    for (std::size_t i = 0; i < lengths.size(); ++i)
-        for (unsigned b = 0; b < bits[i] && b < 32; ++b)
-            out[i] += (codes[i] >> (31 - b)) & 1 ? '1' : '0';
-    return out;
-}
-
+// Complete sets give the canonical code, longest first, then by symbol;
+// others what the merging makes of them, a length 0 sorting last. Random
+// sets of every alphabet size, zeros and 31s included (chains of codewords
+// past 32 bits): bit for bit the plain construction's.
 TEST(BuildCode, WorkedExamplesAndThePlainConstruction) {
-    using Words = std::vector<std::string>;
-    // Complete sets give the canonical code, longest first, then by symbol;
-    // others what the merging makes of them, a length 0 sorting last.
-    EXPECT_EQ(Codewords({1, 2, 3, 3}), (Words{"1", "01", "000", "001"}));
-    EXPECT_EQ(Codewords({2, 3, 3, 2, 2}), (Words{"01", "000", "001", "10", "11"}));
-    EXPECT_EQ(Codewords({3, 3, 3, 3, 3}), (Words{"01", "10", "11", "000", "001"}));
-    EXPECT_EQ(Codewords({0, 0, 0, 0, 2, 2, 2, 2}),
-              (Words{"10", "110", "1110", "1111", "000", "001", "010", "011"}));
-    // Random sets of every alphabet size, zeros and 31s included (chains of
-    // codewords past 32 bits): bit for bit the plain construction's.
+    const std::pair<std::vector<std::uint32_t>, std::vector<std::string>> worked[] = {
+        {{1, 2, 3, 3}, {"1", "01", "000", "001"}},
+        {{3, 3, 3, 3, 3}, {"01", "10", "11", "000", "001"}},
+        {{0, 0, 0, 0, 2, 2, 2, 2}, {"10", "110", "1110", "1111", "000", "001", "010", "011"}}};
+    for (const auto& [lengths, words] : worked) {
+        const test::PlainCode plain = test::BuildPlainCode(lengths);
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            EXPECT_EQ(plain.lengths[i], words[i].size());
+            EXPECT_EQ(plain.codes[i] >> (32 - words[i].size()), std::stoul(words[i], nullptr, 2));
+        }
+    }
     std::mt19937 rng(7);
     for (int round = 0; round < 300; ++round) {
         std::vector<std::uint8_t> lengths(round % 3 == 0 ? 128 : round % 3 == 1 ? 768 : 1280);
@@ -60,21 +53,18 @@ TEST(BuildCode, WorkedExamplesAndThePlainConstruction) {
 TEST(DeriveKey, KeyAndCheckOfWorkedPasswords) {
     std::string high;
     for (int b = 0x80; b < 0x100; ++b) high += static_cast<char>(b);
-    const struct {
-        std::string password;
-        const char* key;
-        int check;
-    } rows[] = {{"", "00000000", 0},
-                {"\xFF", "fffffffd", 0},
-                {"\x80\x81\xFE", "fffbf7f8", 255},
-                {"\x83\x70\x83\x58 word", "0078bc38", 185},
-                {"pw", "ffff98a4", 232},
-                {std::string(256, 'a'), "c07fc000", 128},
-                {high, "f0004080", 128}};
-    for (const auto& row : rows) {
-        const PasswordKey k = DeriveKey(row.password);
-        EXPECT_EQ(test::ToHex(k.key, 4), row.key);
-        EXPECT_EQ(k.check, row.check) << row.key;
+    const std::tuple<std::string, const char*, int> rows[] = {
+        {"", "00000000", 0},
+        {"\xFF", "fffffffd", 0},
+        {"\x80\x81\xFE", "fffbf7f8", 255},
+        {"\x83\x70\x83\x58 word", "0078bc38", 185},
+        {"pw", "ffff98a4", 232},
+        {std::string(256, 'a'), "c07fc000", 128},
+        {high, "f0004080", 128}};
+    for (const auto& [password, key, check] : rows) {
+        const PasswordKey k = DeriveKey(password);
+        EXPECT_EQ(test::ToHex(k.key, 4), key);
+        EXPECT_EQ(k.check, check) << key;
     }
 }
 
@@ -89,8 +79,8 @@ Bytes Table(const std::vector<std::int32_t>& sizes, const std::vector<std::strin
 }
 
 // Both separators become the one asked for, but for a second byte after a
-// lead byte (0x80-0x9F, 0xE0-0xEF).
-TEST(EntryTable, NamesGetTheSeparatorAskedFor) {
+// lead byte (0x80-0x9F, 0xE0-0xEF). Inconsistent tables are rejected.
+TEST(EntryTable, NamesGetTheSeparatorAskedForAndBadTablesAreRejected) {
     const std::vector<std::string> names = {"dir/sub\\a", "\x80\\\x9F\\\xE0/\xEF/",
                                             "\x7F\\\xA0\\\xDF/\xF0/", "\x95\x5C/x\x81"};
     const std::vector<std::string> posix = {"dir/sub/a", names[1], "\x7F/\xA0/\xDF/\xF0/",
@@ -98,30 +88,23 @@ TEST(EntryTable, NamesGetTheSeparatorAskedFor) {
     const std::vector<std::string> windows = {"dir\\sub\\a", names[1], "\x7F\\\xA0\\\xDF\\\xF0\\",
                                               "\x95\x5C\\x\x81"};
     const Bytes t = Table({3, 0, 9, 4}, names);
+    const auto size = static_cast<std::int32_t>(t.size());
+    EntryTable table;
     for (char separator : {'/', '\\'}) {
-        EntryTable table;
-        ASSERT_TRUE(
-            ParseEntryTable(t.data(), static_cast<std::int32_t>(t.size()), 4, separator, table));
+        ASSERT_TRUE(ParseEntryTable(t.data(), size, 4, separator, table));
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(table.names.Item(i), (separator == '/' ? posix : windows)[i]) << i;
         EXPECT_EQ(table.sizes, (std::vector<std::int32_t>{3, 0, 9, 4}));
         EXPECT_EQ(table.times, (std::vector<std::uint32_t>{1000, 1001, 1002, 1003}));
         EXPECT_EQ(table.largestSize, 9);
     }
-}
-
-TEST(EntryTable, InconsistentTablesAreRejected) {
-    const Bytes t = Table({5, 7}, {"a", "b"}), negative = Table({5, -5}, {"a", "b"});
-    const auto size = static_cast<std::int32_t>(t.size());
-    EntryTable parsed;
-    EXPECT_TRUE(ParseEntryTable(t.data(), size, 2, '/', parsed));
-    EXPECT_FALSE(
-        ParseEntryTable(t.data(), size - 1, 2, '/', parsed));     // the last name loses its zero
-    EXPECT_FALSE(ParseEntryTable(t.data(), 15, 2, '/', parsed));  // 8N beyond the table
-    EXPECT_FALSE(ParseEntryTable(t.data(), size, -1, '/', parsed));
-    EXPECT_FALSE(ParseEntryTable(t.data(), size, 3, '/', parsed));
-    EXPECT_FALSE(ParseEntryTable(negative.data(), size, 2, '/', parsed));
-    EXPECT_TRUE(ParseEntryTable(t.data(), 0, 0, '/', parsed));
+    EXPECT_FALSE(ParseEntryTable(t.data(), size - 1, 4, '/', table));  // the last name's zero
+    EXPECT_FALSE(ParseEntryTable(t.data(), 31, 4, '/', table));        // 8N beyond the table
+    EXPECT_FALSE(ParseEntryTable(t.data(), size, -1, '/', table));
+    EXPECT_FALSE(ParseEntryTable(t.data(), size, 5, '/', table));
+    const Bytes negative = Table({5, -5}, {"a", "b"});
+    EXPECT_FALSE(ParseEntryTable(negative.data(), 20, 2, '/', table));
+    EXPECT_TRUE(ParseEntryTable(t.data(), 0, 0, '/', table));
 }
 
 TEST(FormBatches, TakeEntriesWhileTheSumFitsTheLargest) {
