@@ -6,6 +6,7 @@
 
 #include "extract/EntryName.h"
 #include "extract/Road.h"
+#include "format/EntryTable.h"
 #include "platform/FileSystem.h"
 
 namespace qk::extract {
@@ -15,17 +16,10 @@ using platform::TextMode;
 
 constexpr bool kWindows = platform::kSeparator == '\\';
 
-// `name` with '/' as written here, read with the platform's separator as the
-// table reader leaves it (a '/' after a lead byte is that byte's partner).
+// `name` as the table reader leaves it: both separators the platform's, the
+// byte after a lead byte left alone.
 std::string Stored(std::string name) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto b = static_cast<unsigned char>(name[i]);
-        if ((b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF)) {
-            ++i;
-        } else if (name[i] == '/') {
-            name[i] = platform::kSeparator;
-        }
-    }
+    NormaliseSeparators(name, platform::kSeparator);
     return name;
 }
 
