@@ -1,8 +1,10 @@
 // The one check of an entry's name, on the bytes the file system gets: what
 // leaves the output folder, what the file system would read otherwise (on
-// Windows: device names, streams, forbidden characters, trailing dots), the
-// limits, and which entries land on one file.
+// Windows: devices, streams, forbidden characters, trailing dots), the limits,
+// and which entries land on one file.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "extract/EntryName.h"
 #include "extract/Road.h"
@@ -97,16 +99,11 @@ TEST(EntryNameTest, LimitsOfTheFileSystem) {
               kWindows ? kNone : Refusal::kNameTooLong);
 }
 
-struct SameFileRow {
-    std::string first, second;
-    bool posix, windows;
-};
-
 // Entries that land on one file, judged as the file system judges names: on
 // POSIX systems by the converted bytes, on Windows also in any case of any
 // script. Found by the plan, before anything is written.
 TEST(EntryNameTest, EntriesOfOneFileAsTheFileSystemComparesNames) {
-    const SameFileRow rows[] = {
+    const std::tuple<std::string, std::string, bool, bool> rows[] = {
         {"a.txt", "./a.txt", true, true},
         {"d/f.txt", "d//f.txt", true, true},
         {"%80", "\x80", true, true},  // 0x80 is no character: it lands as %80
@@ -119,14 +116,13 @@ TEST(EntryNameTest, EntriesOfOneFileAsTheFileSystemComparesNames) {
     RoadSettings settings;
     settings.textMode = TextMode::kUtf8;
     Road road(settings);
-    for (const SameFileRow& row : rows) {
+    for (const auto& [first, second, posix, windows] : rows) {
         NameList names;
-        for (const std::string& name : {row.first, std::string("other"), row.second}) {
+        for (const std::string& name : {first, std::string("other"), second})
             names.Add(Stored(name));
-        }
-        ASSERT_TRUE(road.Plan(names, nullptr, 1).empty()) << row.first;
-        EXPECT_FALSE(road.IsDuplicate(0) || road.IsDuplicate(1)) << row.first;
-        EXPECT_EQ(road.IsDuplicate(2), kWindows ? row.windows : row.posix) << row.first;
+        ASSERT_TRUE(road.Plan(names, nullptr, 1).empty()) << first;
+        EXPECT_FALSE(road.IsDuplicate(0) || road.IsDuplicate(1)) << first;
+        EXPECT_EQ(road.IsDuplicate(2), kWindows ? windows : posix) << first;
     }
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <random>
 #include <string>
 #include <tuple>
 
@@ -13,23 +12,6 @@
 
 namespace qk::platform {
 namespace {
-
-// True when `text` is valid UTF-8 without C1 controls, and (unless
-// `controlsAllowed`) without C0 controls and DEL.
-bool IsPrintableUtf8(std::string_view text, bool controlsAllowed = false) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const std::size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
-        if (n == 0 || b > 0xF4 || i + n > text.size()) return false;
-        if (n == 1 && !controlsAllowed && (b < 0x20 || b == 0x7F)) return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-        }
-        if (b == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) return false;  // C1
-        i += n;
-    }
-    return true;
-}
 
 struct NameRow {
     const char* name;               // as stored
@@ -91,28 +73,6 @@ TEST(TextRoad, NamesOnDiskAndOnTheConsole) {
     }
 }
 
-// Whatever bytes an archive name holds, what it becomes is valid UTF-8, on
-// the console without any control character.
-TEST(TextRoad, NoArchiveNameComesOutAsInvalidUtf8OrAControl) {
-    std::mt19937 random(12);
-    // Lead bytes of every kind are frequent, so that pairs of every kind form.
-    const unsigned char favoured[] = {0x5C, 0x2F, 0x2E, 0x80, 0x81, 0x9F, 0xA0, 0xE0,
-                                      0xEF, 0xF0, 0xF9, 0xFA, 0xFC, 0xFD, 0xFF, 0x7F};
-    for (int round = 0; round < 20000; ++round) {
-        std::string name;
-        const int length = 1 + static_cast<int>(random() % 12);
-        for (int k = 0; k < length; ++k) {
-            const unsigned r = random();
-            name += static_cast<char>(r % 2 ? favoured[(r >> 1) % 16] : 1 + (r >> 1) % 255);
-        }
-        // On disk the name's own control bytes stay.
-        ASSERT_TRUE(IsPrintableUtf8(ToNativePathAs(name, TextMode::kUtf8), true))
-            << testing::PrintToString(name);
-        const std::string shown = ToConsoleAs(ShownName(name), TextMode::kUtf8);
-        ASSERT_TRUE(IsPrintableUtf8(shown)) << testing::PrintToString(name);
-    }
-}
-
 // The user's own paths keep every byte, also the characters CP932 lacks, and
 // reach the console as they were typed.
 TEST(TextRoad, UserTextCarriesWhatCp932Lacks) {
@@ -132,8 +92,6 @@ TEST(TextRoad, UserTextCarriesWhatCp932Lacks) {
         // Folders and names in it are still found where they were.
         EXPECT_EQ(PathParts(text + "/x.txt", '/').name, "x.txt");
     }
-    // A carried character is no CP932 text an archive name could hold.
-    EXPECT_NE(FromNativeAs("\xC3\xA9", TextMode::kUtf8).find('\0'), std::string::npos);
 }
 
 // Typed under a mode, and the key bytes it gives.

@@ -54,10 +54,6 @@ Bytes Ramp(std::size_t size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: MakeSample OUTPUT.qk1\n");
-        return 1;
-    }
     const std::vector<qk::ArchiveEntry> tree = {
         {Sjis("はじめに.txt"), 946684800,
          Of(Sjis("このアーカイブは qkdec の見本です。\r\n"
@@ -73,14 +69,13 @@ int main(int argc, char** argv) {
     };
     Bytes archive;
     std::string error;
-    if (qk::WriteArchive(tree, qk::WriteOptions(), archive, &error) != qk::Status::kOk) {
-        std::fprintf(stderr, "MakeSample: %s\n", error.c_str());
+    if (argc != 2 ||
+        qk::WriteArchive(tree, qk::WriteOptions(), archive, &error) != qk::Status::kOk) {
+        std::fprintf(stderr, "usage: MakeSample OUTPUT.qk1 %s\n", error.c_str());
         return 1;
     }
     std::ofstream out(argv[1], std::ios::binary);
     out.write(reinterpret_cast<const char*>(archive.data()),
               static_cast<std::streamsize>(archive.size()));
-    if (out) return 0;
-    std::fprintf(stderr, "MakeSample: cannot write %s\n", argv[1]);
-    return 1;
+    return out ? 0 : 1;
 }
