@@ -22,9 +22,19 @@ bool IsPathSeparator(char c) {
     return c == '/' || c == platform::kSeparator;
 }
 
+// True when `text` ends in a separator of its own, not in the second byte
+// of a double-byte character: on Windows names are CP932, where 0x5C can be one.
+bool EndsInSeparator(const std::string& text) {
+    bool second = false;
+    for (std::size_t i = 0; platform::kSeparator == '\\' && i + 1 < text.size(); ++i) {
+        second = !second && IsLeadByte(static_cast<std::uint8_t>(text[i]));
+    }
+    return !text.empty() && IsPathSeparator(text.back()) && !second;
+}
+
 std::string JoinPath(const std::string& dir, const std::string& name) {
     if (dir.empty()) return name;
-    if (IsPathSeparator(dir.back())) return dir + name;
+    if (EndsInSeparator(dir)) return dir + name;
     return dir + platform::kSeparator + name;
 }
 
@@ -190,6 +200,11 @@ std::vector<std::string> OperandComponents(const std::string& operand) {
             part.clear();
         } else {
             part += operand[i];
+            // The byte after a lead byte belongs to its character (see EndsInSeparator).
+            if (platform::kSeparator == '\\' && IsLeadByte(static_cast<std::uint8_t>(operand[i])) &&
+                i + 1 < operand.size()) {
+                part += operand[++i];
+            }
         }
     }
     return components;

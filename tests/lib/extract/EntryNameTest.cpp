@@ -1,11 +1,14 @@
 // The one check of an entry's name, on the bytes the file system gets: what
 // leaves the output folder, what the file system would read otherwise (on
-// Windows: device names, streams, forbidden characters, trailing dots), the
-// limits, and which entries land on one file.
+// Windows: devices, streams, forbidden characters, trailing dots), the limits,
+// and which entries land on one file.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "extract/EntryName.h"
 #include "extract/Road.h"
+#include "format/EntryTable.h"
 #include "platform/FileSystem.h"
 
 namespace qk::extract {
@@ -15,17 +18,10 @@ using platform::TextMode;
 
 constexpr bool kWindows = platform::kSeparator == '\\';
 
-// `name` with '/' as written here, read with the platform's separator as the
-// table reader leaves it (a '/' after a lead byte is that byte's partner).
+// `name` as the table reader leaves it: both separators the platform's, the
+// byte after a lead byte left alone.
 std::string Stored(std::string name) {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        const auto b = static_cast<unsigned char>(name[i]);
-        if ((b >= 0x80 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF)) {
-            ++i;
-        } else if (name[i] == '/') {
-            name[i] = platform::kSeparator;
-        }
-    }
+    NormaliseSeparators(name, platform::kSeparator);
     return name;
 }
 
@@ -103,16 +99,11 @@ TEST(EntryNameTest, LimitsOfTheFileSystem) {
               kWindows ? kNone : Refusal::kNameTooLong);
 }
 
-struct SameFileRow {
-    std::string first, second;
-    bool posix, windows;
-};
-
 // Entries that land on one file, judged as the file system judges names: on
 // POSIX systems by the converted bytes, on Windows also in any case of any
 // script. Found by the plan, before anything is written.
 TEST(EntryNameTest, EntriesOfOneFileAsTheFileSystemComparesNames) {
-    const SameFileRow rows[] = {
+    const std::tuple<std::string, std::string, bool, bool> rows[] = {
         {"a.txt", "./a.txt", true, true},
         {"d/f.txt", "d//f.txt", true, true},
         {"%80", "\x80", true, true},  // 0x80 is no character: it lands as %80
@@ -125,14 +116,13 @@ TEST(EntryNameTest, EntriesOfOneFileAsTheFileSystemComparesNames) {
     RoadSettings settings;
     settings.textMode = TextMode::kUtf8;
     Road road(settings);
-    for (const SameFileRow& row : rows) {
+    for (const auto& [first, second, posix, windows] : rows) {
         NameList names;
-        for (const std::string& name : {row.first, std::string("other"), row.second}) {
+        for (const std::string& name : {first, std::string("other"), second})
             names.Add(Stored(name));
-        }
-        ASSERT_TRUE(road.Plan(names, nullptr, 1).empty()) << row.first;
-        EXPECT_FALSE(road.IsDuplicate(0) || road.IsDuplicate(1)) << row.first;
-        EXPECT_EQ(road.IsDuplicate(2), kWindows ? row.windows : row.posix) << row.first;
+        ASSERT_TRUE(road.Plan(names, nullptr, 1).empty()) << first;
+        EXPECT_FALSE(road.IsDuplicate(0) || road.IsDuplicate(1)) << first;
+        EXPECT_EQ(road.IsDuplicate(2), kWindows ? windows : posix) << first;
     }
 }
 

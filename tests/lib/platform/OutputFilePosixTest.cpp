@@ -79,15 +79,11 @@ TEST_F(OutputFileTest, TargetReplacedOnlyByACompleteFile) {
                     ASSERT_TRUE(inFolder ? file.Create(handle, "t")
                                          : file.Create(Path(folder + "/t")));
                     ASSERT_EQ(file.Write("new", 3), 3);
-                    if (commit) {
-                        ASSERT_TRUE(file.Commit());
-                    }
+                    ASSERT_TRUE(!commit || file.Commit());
                 }
                 if (commit) expected = {"elsewhere=e", "t=new"};
                 EXPECT_EQ(Listing(folder), expected);
-                if (commit) {
-                    EXPECT_EQ(Mode(folder + "/t"), 0644);
-                }
+                EXPECT_TRUE(!commit || Mode(folder + "/t") == 0644) << Mode(folder + "/t");
             }
         }
     }

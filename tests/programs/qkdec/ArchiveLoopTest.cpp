@@ -1,6 +1,6 @@
-// The exit code of an archive stopped through SetProgress, which only an
-// interaction other than the console's asks for: 2, as for any archive not
-// processed to its end, and the next archive is still processed.
+// An archive stopped through SetProgress, which only an interaction other
+// than the console's asks for, gives exit code 2 as any archive not processed
+// to its end, and the next archive is still processed.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,8 +13,7 @@
 namespace qk {
 namespace {
 
-namespace fs = std::filesystem;
-
+// Answers no to every question and stops at the `stopAt`th progress report.
 class StoppingInteraction final : public Interaction {
   public:
     void Message(std::string_view) override {}
@@ -25,30 +24,26 @@ class StoppingInteraction final : public Interaction {
     void Status(std::string_view) override {}
     int SetProgressRange(int) override { return 0; }
     int SetProgress(int) override { return ++calls == stopAt ? 1 : 0; }
-
-    int calls = 0;
-    int stopAt = 0;
+    int calls = 0, stopAt = 2;  // before the second batch of a.qk1
 };
-
-void Write(const std::string& path, const std::vector<ArchiveEntry>& entries) {
-    std::vector<std::uint8_t> archive;
-    ASSERT_EQ(WriteArchive(entries, WriteOptions(), archive, nullptr), Status::kOk);
-    test::WriteFileBytes(path, archive);
-}
 
 TEST(ArchiveLoop, AStoppedArchiveEndsTheRunWithTwo) {
     const test::TempDir dir;
     const std::string out = dir.path() + platform::kSeparator;
     // One batch each.
-    Write(out + "a.qk1",
-          {{"first", 0, test::Bytes(100, 'a')}, {"second", 0, test::Bytes(100, 'b')}});
-    Write(out + "b.qk1", {{"third", 0, test::Bytes(100, 'c')}});
+    const std::vector<ArchiveEntry> a = {{"first", 0, test::Bytes(100, 'a')},
+                                         {"second", 0, test::Bytes(100, 'b')}},
+                                    b = {{"third", 0, test::Bytes(100, 'c')}};
+    for (const auto& [name, entries] : {std::pair{"a.qk1", a}, {"b.qk1", b}}) {
+        test::Bytes archive;
+        ASSERT_EQ(WriteArchive(entries, WriteOptions(), archive, nullptr), Status::kOk);
+        test::WriteFileBytes(out + name, archive);
+    }
     StoppingInteraction interaction;
-    interaction.stopAt = 2;  // before the second batch of a.qk1
     EXPECT_EQ(RunArchives(interaction, out, {out + "a.qk1", out + "b.qk1"}), 2);
-    EXPECT_TRUE(fs::exists(out + "first"));
-    EXPECT_FALSE(fs::exists(out + "second"));
-    EXPECT_TRUE(fs::exists(out + "third"));
+    EXPECT_TRUE(std::filesystem::exists(out + "first"));
+    EXPECT_FALSE(std::filesystem::exists(out + "second"));
+    EXPECT_TRUE(std::filesystem::exists(out + "third"));
     // Declining to overwrite is no failure.
     EXPECT_EQ(RunArchives(interaction, out, {out + "b.qk1"}), 0);
 }

@@ -1,27 +1,47 @@
 // The built qkdec run as a user runs it, one row per situation: arguments,
 // input, its whole console output (or the texts that matter), its exit code,
-// and every file it leaves below its folder with contents and dates.
+// and every file it leaves below its folder with contents and dates. The
+// shell gives the exit code without any OS header in the test.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <regex>
 
-#include "ProgramFixture.h"
-#include "SampleTree.h"
 #include "format/EntryTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "qk1/ArchiveWriter.h"
 #include "qkdec/NumberText.h"
+#include "support/TestSupport.h"
 
 namespace qk {
 namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-using test::kBanner;
-using test::Sjis;
+
+// What qkdec shows first on every run.
+const std::string kBanner =
+    "\n qkdec  : QuillKnot Decode Program for Windows95/NT Console\n"
+    "        : Version 1.04 (Mar 10 1998)\n\n";
+
+std::string Sjis(const std::string& utf8) {
+    std::string cp932;
+    EXPECT_TRUE(platform::Utf8ToCp932(utf8, cp932)) << utf8;
+    return cp932;
+}
+
+std::string Utf8(const std::string& cp932) {
+    std::string utf8;
+    return platform::Cp932ToUtf8(cp932, utf8) ? utf8 : cp932;
+}
+
+std::string Quote(const std::string& text) {
+    return "'" + std::regex_replace(text, std::regex("'"), "'\\''") + "'";
+}
 
 Bytes Filled(std::size_t size, const char* pattern) {
     Bytes data(size);
@@ -97,11 +117,6 @@ struct Texts {
         Information("パスワードが一致しません。" + kStop);
 };
 
-std::string Utf8(const std::string& cp932) {
-    std::string utf8;
-    return platform::Cp932ToUtf8(cp932, utf8) ? utf8 : cp932;
-}
-
 // An entry's name with '/' between folders, as it lands under the C locale.
 std::string Slashed(std::string name) {
     NormaliseSeparators(name, '/');
@@ -131,38 +146,29 @@ std::string Pass(const std::string& verb, const std::string& inFile, const std::
     return text + " 100%\r";
 }
 
+// A run: arguments, input, the whole output after the banner (UTF-8, seconds
+// as #.##) or the `texts` it holds, the exit code, the files afterwards
+// (archives aside): "SET:DIR" a set's entries with contents and dates,
+// "PATH=TEXT", "unchanged". `how`: "utf8" a UTF-8 locale, "closed" no input,
+// "tty" the input typed at a terminal once a prompt shows, "sfx" bin/tree run,
+// "limit" files of 100 KB at most, "cut" a.qk1 cut short at the first prompt.
 struct Row {
     std::string what;
     std::vector<std::string> args;
     std::string input, output;
     int exitCode;
-    // Below the test's folder, archives aside: "SET:DIR" every entry of a set
-    // with its contents and date, "PATH=TEXT" a file holding TEXT,
-    // "unchanged" the files before the run.
     std::vector<std::string> disk;
-    std::function<void()> prepare;
-    std::vector<std::string> texts;
-    // "utf8": a UTF-8 locale; "closed": standard input closed; "sfx": bin/tree
-    // run, a self-extracting program; "limit": files of 100 KB at most; "cut":
-    // a.qk1 cut short at the first prompt.
-    std::string how;
+    std::function<void()> prepare = nullptr;
+    std::vector<std::string> texts = {};
+    std::string how = "";
 };
-
-// What, arguments, input, the whole output after the banner (UTF-8, seconds
-// as #.##), the exit code, the files afterwards; then what to prepare, the
-// texts to find instead of the whole output, and how to run.
-Row Case(std::string what, std::vector<std::string> args, std::string input, std::string output,
-         int exitCode, std::vector<std::string> disk, std::function<void()> prepare = nullptr,
-         std::vector<std::string> texts = {}, std::string how = "") {
-    return {what, args, input, output, exitCode, disk, prepare, texts, how};
-}
 
 std::vector<ArchiveEntry> Set(const std::string& name) {
     if (name == "tree") return Tree();
     return {name == "readme" ? Tree()[0] : Large()[0]};
 }
 
-class ProgramTest : public test::ProgramFixture, public Texts {
+class ProgramTest : public ::testing::Test, public Texts {
   protected:
     void SetUp() override {
         for (const auto& [name, password] : {std::pair{"tree.qk1", ""}, {"locked.qk1", "secret"}}) {
@@ -170,6 +176,16 @@ class ProgramTest : public test::ProgramFixture, public Texts {
             const auto size = static_cast<std::int64_t>(fs::file_size(Path(name)));
             inFile_[name] = std::string(name) + " (" + NumberText(size).c_str() + " byte)";
         }
+    }
+    std::string Path(const std::string& relative) const { return dir_.path() + "/" + relative; }
+    void WriteArchive(const std::string& name, const std::vector<ArchiveEntry>& entries,
+                      const std::string& password = "") {
+        WriteOptions options;
+        options.usePassword = !password.empty();
+        options.password = password;
+        Bytes archive;
+        ASSERT_EQ(qk::WriteArchive(entries, options, archive, nullptr), Status::kOk);
+        test::WriteFileBytes(Path(name), archive);
     }
     void File(const std::string& path, const std::string& text, std::uint32_t time = 0) {
         fs::create_directories(fs::path(Path(path)).parent_path());
@@ -199,6 +215,37 @@ class ProgramTest : public test::ProgramFixture, public Texts {
         }
         return files;
     }
+    // The row's run of qkdec in the test's folder: its output, with line ends
+    // as LF also at a terminal, and its exit code.
+    std::pair<std::string, int> Run(const Row& row) {
+        const auto has = [&](const char* flag) { return row.how.find(flag) != std::string::npos; };
+        const std::string in = Quote(io_.path() + "/in"), out = Quote(io_.path() + "/out");
+        test::WriteFileBytes(io_.path() + "/in", Bytes(row.input.begin(), row.input.end()));
+        fs::remove(io_.path() + "/out");  // no prompt of the run before
+        std::string program = std::string("LC_ALL=") + (has("utf8") ? "C.UTF-8" : "C") +
+                              " TZ=UTC " + Quote(has("sfx") ? Path("bin/tree") : QKDEC_PATH);
+        for (const std::string& arg : row.args) program += " " + Quote(arg);
+        if (has("tty")) program = "script -qec " + Quote(program) + " /dev/null";
+        // At most 200 blocks (100 KB for a shell that counts 512 bytes, more
+        // for one that counts 1024); the limit signal ignored, so the write fails.
+        if (has("limit")) program = "( ulimit -f 200 && trap '' XFSZ; " + program + " )";
+        // The input held back until a prompt shows (at most 20 s).
+        const std::string waiting = "{ for i in $(seq 400); do grep -qF -e '?:' -e '[y/n]:' " +
+                                    out + " 2>/dev/null && break; sleep 0.05; done; " +
+                                    (has("cut") ? "truncate -s 150000 a.qk1; " : "") + "cat " + in +
+                                    "; } | ";
+        const std::string command =
+            "cd " + Quote(dir_.path()) + " && " +
+            (has("tty") || has("cut") ? waiting + program
+                                      : program + (has("closed") ? " <&-" : " <" + in)) +
+            " >" + out + "; echo $? >" + Quote(io_.path() + "/rc");
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        const Bytes output = test::ReadFileBytes(io_.path() + "/out");
+        const Bytes rc = test::ReadFileBytes(io_.path() + "/rc");
+        const std::string text(output.begin(), output.end());
+        return {std::regex_replace(has("utf8") ? text : Utf8(text), std::regex("\r\n"), "\n"),
+                std::atoi(std::string(rc.begin(), rc.end()).c_str())};
+    }
 
     void Check(const std::vector<Row>& rows) {
         for (const Row& row : rows) {
@@ -207,30 +254,22 @@ class ProgramTest : public test::ProgramFixture, public Texts {
             SetUp();
             if (row.how.find("sfx") != std::string::npos) SelfExtracting();
             if (row.prepare) row.prepare();
-            const bool utf8 = row.how.find("utf8") != std::string::npos;
-            const Listing before = Files(!utf8);
-            test::RunSettings settings;
-            settings.workDir = dir_.path();
-            settings.locale = utf8 ? "C.UTF-8" : "C";
-            settings.input = row.input;
-            if (row.how.find("sfx") != std::string::npos) settings.program = Path("bin/tree");
-            if (row.how.find("limit") != std::string::npos) settings.setup = kLimit;
-            if (row.how.find("cut") != std::string::npos)
-                settings.atPrompt = "truncate -s 150000 a.qk1";
-            settings.closedInput = row.how.find("closed") != std::string::npos;
-            const test::ProgramRun run = test::RunQkdec(row.args, settings);
-
-            ASSERT_EQ(run.output.substr(0, kBanner.size()), kBanner) << run.output;
-            const std::string shown = test::MaskSeconds(Utf8(run.output.substr(kBanner.size())));
+            const bool cp932Names = row.how.find("utf8") == std::string::npos;
+            const Listing before = Files(cp932Names);
+            const auto [output, exitCode] = Run(row);
+            ASSERT_EQ(output.substr(0, kBanner.size()), kBanner) << output;
+            // The "%2.2f" seconds of the closing messages vary from run to run.
+            const std::string shown = std::regex_replace(output.substr(kBanner.size()),
+                                                         std::regex("[0-9]+\\.[0-9][0-9]"), "#.##");
             if (row.texts.empty()) {
                 EXPECT_EQ(shown, row.output);
             }
             for (const std::string& text : row.texts) {
                 EXPECT_NE(shown.find(text), std::string::npos) << text << "\nin\n" << shown;
             }
-            EXPECT_EQ(run.exitCode, row.exitCode);
+            EXPECT_EQ(exitCode, row.exitCode);
 
-            Listing found = Files(!utf8), expected;
+            Listing found = Files(cp932Names), expected;
             for (const std::string& item : row.disk) {
                 const std::size_t colon = item.find(':'), equals = item.find('=');
                 if (item == "unchanged") {
@@ -247,49 +286,37 @@ class ProgramTest : public test::ProgramFixture, public Texts {
             for (auto& [path, file] : expected) {
                 if (file.second < 0 && found.count(path)) file.second = found[path].second;
             }
-            EXPECT_TRUE(found == expected) << Describe(found) << "instead of\n"
-                                           << Describe(expected);
+            EXPECT_EQ(found, expected);
         }
     }
-    static std::string Describe(const Listing& files) {
-        std::string text;
-        for (const auto& [path, file] : files)
-            text += path + " @" + std::to_string(file.second) + "\n";
-        return text;
-    }
 
-    // A program carrying Tree() under the password "secret", in bin/tree.
+    // A program carrying locked.qk1 (Tree() under "secret"), in bin/tree.
     void SelfExtracting() {
-        Bytes archive, image;
-        WriteOptions options;
-        options.usePassword = true;
-        options.password = "secret";
-        ASSERT_EQ(qk::WriteArchive(Tree(), options, archive, nullptr), Status::kOk);
-        ASSERT_EQ(MakeSelfExtracting(test::ReadFileBytes(QKDEC_PATH), archive, image), Status::kOk);
+        Bytes image;
+        ASSERT_EQ(MakeSelfExtracting(test::ReadFileBytes(QKDEC_PATH),
+                                     test::ReadFileBytes(Path("locked.qk1")), image),
+                  Status::kOk);
         Dir("bin");
         test::WriteFileBytes(Path("bin/tree"), image);
         fs::permissions(Path("bin/tree"), fs::perms::owner_all);
     }
 
-    // At most 200 blocks (100 KB for a shell that counts 512 bytes, more for
-    // one that counts 1024); the limit signal ignored, so the write fails.
-    const std::string kLimit = "ulimit -f 200 && trap '' XFSZ";
+    test::TempDir dir_, io_;
     std::map<std::string, std::string> inFile_;
 };
 
 TEST_F(ProgramTest, CommandLine) {
-    const std::string usage = Utf8(Run({}).output.substr(kBanner.size()));
+    const std::string usage = Run(Row()).first.substr(kBanner.size());
     std::vector<Row> rows = {
-        Case("no arguments: the usage", {}, "", "", 1, {}, nullptr,
-             {" usage  : A> qkdec [-d|-dOutDirName] [-pPassWord] [-y] <FileName.qk1>\n"}),
-        Case("options alone: nothing to do", {"-y", "-yes", "-psecret", "-dout"}, "", "", 0, {}),
-        Case("-d and a word: a lone -d, and an archive that is a folder", {"-d", "out"}, "\n",
-             kFolderPrompt + Message("ファイル(out)が入力(fread)できません。" + kStop), 2, {},
-             [&] { Dir("out"); }),
+        Row("no arguments: the usage", {}, "", "", 1, {}, nullptr,
+            {" usage  : A> qkdec [-d|-dOutDirName] [-pPassWord] [-y] <FileName.qk1>\n"}),
+        Row("-d and a word: a lone -d, and an archive that is a folder", {"-d", "out"}, "\n",
+            kFolderPrompt + Message("ファイル(out)が入力(fread)できません。" + kStop), 2, {},
+            [&] { Dir("out"); }),
     };
     for (const std::string option : {"-x", "-Y", "-D", "-p", "-"}) {
-        rows.push_back(Case("illegal option " + option, {"-y", "tree.qk1", option, "-q"}, "",
-                            " Illegal Option!! : " + option + "\n\n" + usage, 1, {}));
+        rows.push_back(Row("illegal option " + option, {"-y", "tree.qk1", option, "-q"}, "",
+                           " Illegal Option!! : " + option + "\n\n" + usage, 1, {}));
     }
     Check(rows);
 }
@@ -297,28 +324,23 @@ TEST_F(ProgramTest, CommandLine) {
 TEST_F(ProgramTest, Extraction) {
     const std::string tree = inFile_["tree.qk1"];
     const std::string tooLong = std::string(252, 'n') + ".txt";
-    std::string deep;
-    for (int i = 0; i < 25; ++i) deep += std::string(200, static_cast<char>('a' + i)) + "/";
     const auto archive = [&](std::vector<ArchiveEntry> entries) {
         return [this, entries] { Dir("out"), WriteArchive("a.qk1", entries); };
     };
     const auto out = [&] { Dir("out"); };
     const std::vector<std::string> args = {"-dout", "a.qk1"};
     Check({
-        Case("-dout", {"-dout", "tree.qk1"}, "", Pass("Out", tree, "out/") + kExtracted, 0,
-             {"tree:out/"}, out),
-        Case("-dout/ under UTF-8", {"-dout/", "tree.qk1"}, "",
-             Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"}, out, {}, "utf8"),
-        Case("a lone -d asks for the folder", {"-d", "tree.qk1"}, "out\n",
-             kFolderPrompt + Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"}, out),
-        Case("a lone -d without an answer: the archive's folder", {"-d", "tree.qk1"}, "",
-             kFolderPrompt + Pass("Out", tree, "") + kExtracted, 0, {"tree:"}, nullptr, {},
-             "closed"),
-        Case("a name too long", args, "", CannotWrite("out/" + tooLong), 2, {},
-             archive({{tooLong, 0, {'x'}}})),
-        Case("a path too long: the folder where it grows too long", args, "",
-             CannotMake("out/" + deep.substr(0, 21 * 201 - 1)), 2, {},
-             archive({{deep + "x.txt", 0, {'x'}}})),
+        Row("-dout", {"-dout", "tree.qk1"}, "", Pass("Out", tree, "out/") + kExtracted, 0,
+            {"tree:out/"}, out),
+        Row("-dout/ under UTF-8", {"-dout/", "tree.qk1"}, "",
+            Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"}, out, {}, "utf8"),
+        Row("a lone -d asks for the folder", {"-d", "tree.qk1"}, "out\n",
+            kFolderPrompt + Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"}, out),
+        Row("a lone -d without an answer: the archive's folder", {"-d", "tree.qk1"}, "",
+            kFolderPrompt + Pass("Out", tree, "") + kExtracted, 0, {"tree:"}, nullptr, {},
+            "closed"),
+        Row("a name too long", args, "", CannotWrite("out/" + tooLong), 2, {},
+            archive({{tooLong, 0, {'x'}}})),
     });
 }
 
@@ -332,33 +354,33 @@ TEST_F(ProgramTest, FailuresOnTheWay) {
         "OutFile(2/2): big.bin (600,000 byte)\n" + CannotWrite("out/big.bin", "fwrite");
     const auto large = [&] { WriteArchive("a.qk1", Large()), File("one.bin", "old"); };
     Check({
-        Case("the folder is missing, and not made", {"-dmissing", "tree.qk1"}, "",
-             Pass("Out", tree, "missing/", {{0, CannotWrite("missing/readme.txt")}}, 0), 2, {}),
-        Case("a file where a folder has to be", {"-dout", "tree.qk1"}, "",
-             Pass("Out", tree, "out/", {{1, CannotMake("out/docs/表")}}, 1), 2,
-             {"out/docs=keep", "readme:out/"}, [&] { File("out/docs", "keep"); }),
-        Case("a folder where a file has to be: stops before anything is written",
-             {"-dout", "tree.qk1"}, "y\n", Existing(2) + CannotWrite("out/docs/empty.dat"), 2,
-             {"unchanged"},
-             [&] { File("out/docs/empty.dat/inner", "i"), File("out/readme.txt", "old"); }),
-        Case("a link to a folder where a file has to be", {"-y", "-dout", "tree.qk1"}, "",
-             Existing(2) + "All YES.\n" + CannotWrite("out/docs/empty.dat"), 2, {"unchanged"},
-             [&] {
-                 Dir("elsewhere"), Dir("out/docs"), File("out/readme.txt", "old");
-                 fs::create_directory_symlink(Path("elsewhere"), Path("out/docs/empty.dat"));
-             }),
-        Case(
+        Row("the folder is missing, and not made", {"-dmissing", "tree.qk1"}, "",
+            Pass("Out", tree, "missing/", {{0, CannotWrite("missing/readme.txt")}}, 0), 2, {}),
+        Row("a file where a folder has to be", {"-dout", "tree.qk1"}, "",
+            Pass("Out", tree, "out/", {{1, CannotMake("out/docs/表")}}, 1), 2,
+            {"out/docs=keep", "readme:out/"}, [&] { File("out/docs", "keep"); }),
+        Row("a folder where a file has to be: stops before anything is written",
+            {"-dout", "tree.qk1"}, "y\n", Existing(2) + CannotWrite("out/docs/empty.dat"), 2,
+            {"unchanged"},
+            [&] { File("out/docs/empty.dat/inner", "i"), File("out/readme.txt", "old"); }),
+        Row("a link to a folder where a file has to be", {"-y", "-dout", "tree.qk1"}, "",
+            Existing(2) + "All YES.\n" + CannotWrite("out/docs/empty.dat"), 2, {"unchanged"},
+            [&] {
+                Dir("elsewhere"), Dir("out/docs"), File("out/readme.txt", "old");
+                fs::create_directory_symlink(Path("elsewhere"), Path("out/docs/empty.dat"));
+            }),
+        Row(
             "a file-size limit keeps the old file", {"-y", "-dout", "a.qk1"}, "", "", 2,
             {"out/big.bin=old", "out/small.txt=s"}, [&] { big(), File("out/big.bin", "old"); },
             {bigFailed}, "limit"),
-        Case("a file-size limit removes the new file", {"-dout", "a.qk1"}, "", "", 2,
-             {"out/small.txt=s"}, big, {bigFailed}, "limit"),
-        Case("the archive cut short while it is read", {"a.qk1"}, "y\n", "", 2, {"first:"}, large,
-             {Message("入力データが異常である。\n入力データ内に存在しないデータを示すコードがある。"
-                      "\nファイルを出力せずに終了します。")},
-             "cut"),
-        Case("the input closed at the question: no, and not read from the archive", {"a.qk1"}, "",
-             Existing(1) + kAskCompare + kNothingWritten, 0, {"unchanged"}, large, {}, "closed"),
+        Row("a file-size limit removes the new file", {"-dout", "a.qk1"}, "", "", 2,
+            {"out/small.txt=s"}, big, {bigFailed}, "limit"),
+        Row("the archive cut short while it is read", {"a.qk1"}, "y\n", "", 2, {"first:"}, large,
+            {Message("入力データが異常である。\n入力データ内に存在しないデータを示すコードがある。"
+                     "\nファイルを出力せずに終了します。")},
+            "cut"),
+        Row("the input closed at the question: no, and not read from the archive", {"a.qk1"}, "",
+            Existing(1) + kAskCompare + kNothingWritten, 0, {"unchanged"}, large, {}, "closed"),
     });
 }
 
@@ -386,43 +408,37 @@ TEST_F(ProgramTest, ExistingFiles) {
                     "の更新日付が異なります。\n比較ファイル：Sun Sep  9 01:46:42 "
                     "2001\n圧縮ファイル：Sun Sep  9 01:46:41 2001")},
         {4, Differs("out/notes.txt", "は存在しません。")}};
-    // A folder or a pipe holds no file to compare with, whatever its date.
+    // A folder holds no file to compare with, whatever its date.
     const std::map<int, std::string> noFile = {
         {2, Differs("out/docs/empty.dat", "は存在しません。")}};
-    const auto emptyIs = [&](bool pipe) {
-        return [&, pipe] {
-            Extracted();
-            const std::string path = Path("out/docs/empty.dat");
-            fs::remove(path);
-            ASSERT_EQ(pipe ? ::mkfifo(path.c_str(), 0600) : ::mkdir(path.c_str(), 0700), 0);
-            platform::SetFileTime(path, 1000000001);
-        };
+    const auto emptyIsAFolder = [&] {
+        Extracted();
+        fs::remove(Path("out/docs/empty.dat"));
+        Dir("out/docs/empty.dat");
+        platform::SetFileTime(Path("out/docs/empty.dat"), 1000000001);
     };
     const std::vector<std::string> args = {"-dout", "tree.qk1"};
     const std::string compare = kAskCompare + Pass("Comp", tree, "out/");
     Check({
-        Case("no, and no comparison: only the first character counts", args,
-             "n" + std::string(200, 'y') + "\nNo\n", Existing(5) + kAskCompare + kNothingWritten, 0,
-             {"unchanged"}, changed),
-        Case("yes", args, "y\n", Existing(5) + Pass("Out", tree, "out/") + kExtracted, 0,
-             {"tree:out/"}, changed),
-        Case("-y", {"-yes", "-dout", "tree.qk1"}, "",
-             Existing(5) + "All YES.\n" + Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"},
-             changed),
-        Case("compared, the same", args, "n\ny\n", Existing(5) + compare + Compared(true), 0,
-             {"unchanged"}, [&] { Extracted(); }),
-        Case("compared, every kind of difference", args, "n\ny\ny\ny\ny\ny\n",
-             Existing(4) + kAskCompare + Pass("Comp", tree, "out/", differences) + Compared(false),
-             0, {"unchanged"}, differing),
-        Case("compared, no at the first difference", args, "n\ny\nn\n",
-             Existing(4) + kAskCompare + Pass("Comp", tree, "out/", differences, 0), 0,
-             {"unchanged"}, differing),
-        Case("compared, a folder where a file is expected", args, "n\ny\ny\n",
-             Existing(5) + kAskCompare + Pass("Comp", tree, "out/", noFile) + Compared(false), 0,
-             {"unchanged"}, emptyIs(false)),
-        Case("compared, a pipe where a file is expected", args, "n\ny\ny\n",
-             Existing(5) + kAskCompare + Pass("Comp", tree, "out/", noFile) + Compared(false), 0,
-             {"unchanged"}, emptyIs(true)),
+        Row("no, and no comparison: only the first character counts", args,
+            "n" + std::string(200, 'y') + "\nNo\n", Existing(5) + kAskCompare + kNothingWritten, 0,
+            {"unchanged"}, changed),
+        Row("yes", args, "y\n", Existing(5) + Pass("Out", tree, "out/") + kExtracted, 0,
+            {"tree:out/"}, changed),
+        Row("-y", {"-yes", "-dout", "tree.qk1"}, "",
+            Existing(5) + "All YES.\n" + Pass("Out", tree, "out/") + kExtracted, 0, {"tree:out/"},
+            changed),
+        Row("compared, the same", args, "n\ny\n", Existing(5) + compare + Compared(true), 0,
+            {"unchanged"}, [&] { Extracted(); }),
+        Row("compared, every kind of difference", args, "n\ny\ny\ny\ny\ny\n",
+            Existing(4) + kAskCompare + Pass("Comp", tree, "out/", differences) + Compared(false),
+            0, {"unchanged"}, differing),
+        Row("compared, no at the first difference", args, "n\ny\nn\n",
+            Existing(4) + kAskCompare + Pass("Comp", tree, "out/", differences, 0), 0,
+            {"unchanged"}, differing),
+        Row("compared, a folder where a file is expected", args, "n\ny\ny\n",
+            Existing(5) + kAskCompare + Pass("Comp", tree, "out/", noFile) + Compared(false), 0,
+            {"unchanged"}, emptyIsAFolder),
     });
 }
 
@@ -430,79 +446,59 @@ TEST_F(ProgramTest, Passwords) {
     const std::string locked = inFile_["locked.qk1"];
     const std::string longPassword(300, 'k');
     const auto japanese = [&] { Dir("out"), WriteArchive("jp.qk1", Tree(), Sjis("表示パス")); };
-    const std::vector<std::string> texts = {"OutFile(5/5)"};
+    const auto out = [&] { Dir("out"); };
+    const std::vector<std::string> texts = {"OutFile(5/5)"}, args = {"-dout", "locked.qk1"};
+    // At a terminal the stars are shown again after the prompt at each Backspace.
+    const std::string again = "\rパスワードを入力して下さい。?:";
+    const std::string masked = Pass("Out", locked, "out/") + kExtracted;
     Check({
-        Case("wrong -p", {"-pwrong", "locked.qk1"}, "", kWrongPassword, 2, {}),
-        Case("none typed", {"locked.qk1"}, "", kPasswordPrompt + kNoPassword, 2, {}),
-        Case("the input closed", {"locked.qk1"}, "", kPasswordPrompt + kNoPassword, 2, {}, nullptr,
-             {}, "closed"),
-        Case("a wrong one typed", {"locked.qk1"}, "secre\n", kPasswordPrompt + kWrongPassword, 2,
-             {}),
-        Case("typed", {"locked.qk1"}, "secret\n",
-             kPasswordPrompt + Pass("Out", locked, "") + kExtracted, 0, {"tree:"}),
-        Case("the later -p and -d win", {"-pwrong", "-dnowhere", "-psecret", "-dout", "locked.qk1"},
-             "", Pass("Out", locked, "out/") + kExtracted, 0, {"tree:out/"}, [&] { Dir("out"); }),
-        Case(
+        Row("wrong -p", {"-pwrong", "locked.qk1"}, "", kWrongPassword, 2, {}),
+        Row("none typed", {"locked.qk1"}, "", kPasswordPrompt + kNoPassword, 2, {}),
+        Row("a wrong one typed", {"locked.qk1"}, "secre\n", kPasswordPrompt + kWrongPassword, 2,
+            {}),
+        Row("typed", {"locked.qk1"}, "secret\n",
+            kPasswordPrompt + Pass("Out", locked, "") + kExtracted, 0, {"tree:"}),
+        Row("the later -p and -d win", {"-pwrong", "-dnowhere", "-psecret", "-dout", "locked.qk1"},
+            "", Pass("Out", locked, "out/") + kExtracted, 0, {"tree:out/"}, out),
+        Row(
             "300 characters", {"long.qk1"}, longPassword + "\n", "", 0, {"tree:"},
             [&] { WriteArchive("long.qk1", Tree(), longPassword); }, texts),
-        Case("Japanese, given under UTF-8: its Shift-JIS is the key",
-             {"-dout", "-p表示パス", "jp.qk1"}, "", "", 0, {"tree:out/"}, japanese, texts, "utf8"),
-        Case("Japanese, typed under UTF-8", {"-dout", "jp.qk1"}, "表示パス\n", "", 0, {"tree:out/"},
-             japanese, texts, "utf8"),
-    });
-}
-
-TEST_F(ProgramTest, SelfExtractingProgram) {
-    Check({
-        Case("plain words are passwords, the last wins; the entries go beside it",
-             {"wrong", "-y", "secret"}, "", "", 0, {"tree:bin/"}, nullptr,
-             {"InFile: tree (", "OutDir: " + Path("bin/") + " (5 file"}, "sfx"),
-        Case("no password", {}, "", kPasswordPrompt + kNoPassword, 2, {}, nullptr, {}, "sfx"),
-        Case(
+        Row("Japanese, given under UTF-8: its Shift-JIS is the key",
+            {"-dout", "-p表示パス", "jp.qk1"}, "", "", 0, {"tree:out/"}, japanese, texts, "utf8"),
+        Row("Japanese, typed under UTF-8", {"-dout", "jp.qk1"}, "表示パス\n", "", 0, {"tree:out/"},
+            japanese, texts, "utf8"),
+        Row("at a terminal, masked: Backspace as 127, Enter as CR", args,
+            "sex\x7F"
+            "cret\r",
+            kPasswordPrompt + "***" + again + "******" + masked, 0, {"tree:out/"}, out, {}, "tty"),
+        Row("at a terminal: Backspace as 8, Enter as LF", args, "secrex\bt\n",
+            kPasswordPrompt + "******" + again + "******" + masked, 0, {"tree:out/"}, out, {},
+            "tty"),
+        Row("at a terminal under UTF-8: a Backspace takes the whole character", args,
+            "secret表\x7F\r", kPasswordPrompt + "*********" + again + "******" + masked, 0,
+            {"tree:out/"}, out, {}, "tty utf8"),
+        Row("at a terminal: Esc gives up", args, "ab\x1B", kPasswordPrompt + "**\n" + kNoPassword,
+            2, {}, out, {}, "tty"),
+        // A self-extracting program: bin/tree holds Tree() under "secret".
+        Row("plain words are passwords, the last wins; the entries go beside it",
+            {"wrong", "-y", "secret"}, "", "", 0, {"tree:bin/"}, nullptr,
+            {"InFile: tree (", "OutDir: " + Path("bin/") + " (5 file"}, "sfx"),
+        Row("no password", {}, "", kPasswordPrompt + kNoPassword, 2, {}, nullptr, {}, "sfx"),
+        Row(
             "-dFOLDER", {"-dgiven", "-y", "secret"}, "", "", 0, {"tree:given/"},
             [&] { Dir("given"); }, {"OutDir: given/ (5 file"}, "sfx"),
-        Case(
+        Row(
             "a lone -d asks for the folder", {"-d", "-y", "secret"}, "typed\n", "", 0,
             {"tree:typed/"}, [&] { Dir("typed"); }, {kFolderPrompt + "InFile: tree ("}, "sfx"),
     });
 }
 
-// Keys, locale, and what the terminal shows from the prompt on (UTF-8).
-TEST_F(ProgramTest, PasswordTypedAtATerminalIsMasked) {
-    const std::string prompt = "パスワードを入力して下さい。?:";
-    const std::tuple<std::string, std::string, std::string> rows[] = {
-        // Backspace as 127 and Enter as CR; Backspace as 8 and Enter as LF.
-        {"sex\x7F"
-         "cret\r",
-         "C", "***\r" + prompt + "******InFile:"},
-        {"secrex\bt\n", "C", "******\r" + prompt + "******InFile:"},
-        // Under UTF-8 a Backspace takes the whole character typed last.
-        {"secret表\x7F\r", "C.UTF-8", "*********\r" + prompt + "******InFile:"},
-        {"ab\x1B", "C", "**\r\nQK Information:\r\nパスワードが入力されませんでした。"},
-    };
-    for (const auto& [keys, locale, echo] : rows) {
-        fs::remove_all(Path("out"));
-        Dir("out");
-        test::RunSettings settings;
-        settings.workDir = dir_.path();
-        settings.locale = locale;
-        const test::ProgramRun run = test::RunQkdec({"-dout", "locked.qk1"}, settings, &keys);
-        const std::string shown = locale == "C" ? Utf8(run.output) : run.output;
-        EXPECT_NE(shown.find(prompt + echo), std::string::npos) << shown;
-        EXPECT_EQ(shown.find("sec"), std::string::npos);  // never echoed
-        const bool entered = keys.back() != '\x1B';
-        EXPECT_EQ(run.exitCode, entered ? 0 : 2);
-        EXPECT_EQ(fs::exists(Path("out/notes.txt")), entered);
-    }
-}
-
-TEST_F(ProgramTest, ShippedSampleIsWhatTheGeneratorWrites) {
-    Bytes made;
-    ASSERT_EQ(test::WriteSampleArchive(made, nullptr), Status::kOk);
-    EXPECT_TRUE(made == test::ReadFileBytes(QK_SAMPLES_DIR "/sample.qk1"))
-        << "samples/sample.qk1 is not what the writer makes of the sample tree now; remake it "
-           "from the source folder with\n  build/tests/programs/qkdec/MakeSample "
-           "samples/sample.qk1";
+TEST_F(ProgramTest, ShippedSampleIsWhatMakeSampleWrites) {
+    ASSERT_EQ(std::system((Quote(MAKE_SAMPLE_PATH) + " " + Quote(Path("made.qk1"))).c_str()), 0);
+    EXPECT_TRUE(test::ReadFileBytes(Path("made.qk1")) ==
+                test::ReadFileBytes(QK_SAMPLES_DIR "/sample.qk1"))
+        << "samples/sample.qk1 is not what MakeSample writes now; remake it with\n"
+           "  build/tests/programs/qkdec/MakeSample samples/sample.qk1";
 }
 
 }  // namespace
