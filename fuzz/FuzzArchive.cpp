@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "format/ArchiveHeader.h"
 #include "FuzzSupport.h"
+#include "format/ArchiveHeader.h"
 #include "qk1/ArchiveReader.h"
 
 namespace {

@@ -15,15 +15,16 @@
 
 namespace {
 
-void CheckSameRings(const qk::ContextRings& fast, const qk::test::ReferenceLzDecoder& plain) {
+void CheckSameRings(const qk::ContextRings& fast, const qk::test::ReferenceLzDecoder& reference) {
+    const qk::test::ReferenceLzDecoder::Rings plain = reference.rings();
     const std::uint32_t n = fast.slotCount;
     QK_FUZZ_CHECK(n == plain.slotCount);
     for (std::uint32_t c = 0; c < 256; ++c) {
         QK_FUZZ_CHECK(fast.head[c] == plain.head[c]);
         QK_FUZZ_CHECK(fast.filled[c] == plain.filled[c]);
         for (std::uint32_t k = 0; k < fast.filled[c]; ++k) {
-            QK_FUZZ_CHECK(fast.entries[c * n + k].position == plain.slotPositions[c * n + k]);
-            QK_FUZZ_CHECK(fast.entries[c * n + k].length == plain.slotLengths[c * n + k]);
+            QK_FUZZ_CHECK(fast.entries[c * n + k].position == plain.positions[c * n + k]);
+            QK_FUZZ_CHECK(fast.entries[c * n + k].length == plain.lengths[c * n + k]);
         }
     }
 }

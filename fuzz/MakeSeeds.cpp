@@ -13,8 +13,9 @@
 
 #include "FuzzSupport.h"
 #include "archive/ArchiveStream.h"
-#include "format/EntryTable.h"
 #include "codec/LzDecoder.h"
+#include "format/ArchiveHeader.h"
+#include "format/EntryTable.h"
 #include "qk1/ArchiveWriter.h"
 #include "support/TestSupport.h"
 
@@ -50,7 +51,8 @@ bool StreamAndBlocks(const Seed& seed, Bytes& stream, std::vector<std::int32_t>&
     decoder.Reset(table.data(), header.tableSize);
     if (decoder.Decode(header.tableSize) != 0) return false;
     qk::EntryTable entries;
-    if (!ParseEntryTable(table.data(), header.tableSize, header.entryCount, '\\', entries)) return false;
+    if (!ParseEntryTable(table.data(), header.tableSize, header.entryCount, '\\', entries))
+        return false;
     blocks.push_back(header.tableSize);
     for (const qk::Batch& b : qk::FormBatches(entries.sizes, entries.largestSize)) {
         blocks.push_back(b.total);
@@ -100,14 +102,16 @@ std::vector<Seed> WriterSeeds() {
         Seed seed;
         seed.name = "writer_empty";
         std::string error;
-        if (qk::WriteArchive({}, qk::WriteOptions{}, seed.archive, &error) == qk::Status::kOk) seeds.push_back(seed);
+        if (qk::WriteArchive({}, qk::WriteOptions{}, seed.archive, &error) == qk::Status::kOk)
+            seeds.push_back(seed);
     }
     {
         Seed seed;
         seed.name = "writer_sfx";
         std::string error;
         Bytes archive;
-        if (qk::WriteArchive({{"x", 1, Text(200, rng)}}, qk::WriteOptions{}, archive, &error) == qk::Status::kOk) {
+        if (qk::WriteArchive({{"x", 1, Text(200, rng)}}, qk::WriteOptions{}, archive, &error) ==
+            qk::Status::kOk) {
             qk::MakeSelfExtracting(Bytes(37, 0x4D), archive, seed.archive);
             seeds.push_back(seed);
         }

@@ -181,6 +181,14 @@ class ReferenceLzDecoder {
     }
     std::int32_t outputPos = 0;
 
+    // The rings, for a comparison with another decoder's.
+    struct Rings {
+        std::uint32_t slotCount;
+        const std::vector<std::uint32_t>&positions, &lengths;
+        const std::vector<std::uint16_t>&head, &filled;
+    };
+    Rings rings() const { return {slotCount_, positions_, lengths_, head_, filled_}; }
+
   private:
     void Enter(std::uint8_t context, std::int32_t position, std::uint32_t length) {
         const std::uint32_t slot = slotCount_ * context + head_[context];
