@@ -14,9 +14,11 @@ namespace {
 // Below this, the heap serves as well and a huge page would be mostly unused.
 constexpr std::size_t kMappedFrom = std::size_t{4} << 20;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+#ifdef MADV_POPULATE_WRITE
 // Pages are mapped in by the helper in steps of this many bytes, so that it
 // stops soon after the block is released.
 constexpr std::size_t kPopulateStep = std::size_t{8} << 20;
+#endif
 
 // The address sanitizer guards heap blocks only: under it every block comes
 // from the heap, so that a write past the end is still caught.
