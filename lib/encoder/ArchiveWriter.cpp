@@ -23,8 +23,8 @@
 #include "encoder/LzParser.h"
 #include "format/ArchiveHeader.h"
 #include "format/ByteOrder.h"
-#include "format/EntryTable.h"
 #include "format/CodeModel.h"
+#include "format/EntryTable.h"
 #include "platform/Interrupts.h"
 #include "platform/Memory.h"
 
@@ -146,21 +146,21 @@ void AddCounts(TokenCounts& sum, const TokenCounts& part) {
     sum.escapeBits += part.escapeBits;
 }
 
-TokenCounts CountTokens(const std::vector<std::vector<Token>>& tokens, bool largeModel) {
+TokenCounts CountTokens(const std::vector<TokenList>& tokens, bool largeModel) {
     const unsigned slotCount = largeModel ? 512 : 256;
     TokenCounts counts;
     counts.symbols.assign(largeModel ? 1280 : 768, 0);
     counts.lengths.assign(kLengthSymbols, 0);
-    for (const std::vector<Token>& block : tokens) {
-        for (const Token& t : block) {
+    for (const TokenList& block : tokens) {
+        block.ForEach([&](Token t) {
             ++counts.symbols[t.symbol];
-            if (t.symbol >= slotCount) continue;
+            if (t.symbol >= slotCount) return;
             ++counts.lengths[std::min<std::uint32_t>(t.lengthValue, kEscape)];
             if (t.lengthValue >= kEscape)
                 counts.escapeBits +=
                     5 +
                     std::max<unsigned>(1u, static_cast<unsigned>(std::bit_width(t.lengthValue)));
-        }
+        });
     }
     return counts;
 }
@@ -278,7 +278,7 @@ void RunTasks(std::size_t count, int threads, const Task& task) {
 // Parses every block with fresh rings, blocks side by side on `threads`
 // threads (batches restart the history, so they are independent).
 bool ParseBlocks(const std::vector<Block>& blocks, const ParserSettings& settings,
-                 const PriceTable& prices, int threads, std::vector<std::vector<Token>>& tokens) {
+                 const PriceTable& prices, int threads, std::vector<TokenList>& tokens) {
     tokens.assign(blocks.size(), {});
     const int workers =
         static_cast<int>(std::min<std::size_t>(blocks.size(), std::max(threads, 1)));
@@ -413,13 +413,12 @@ Status ForEachGroup(const InputBlocks& input, std::int64_t budget, std::vector<B
 
 // Hands the tokens of every block, in order, to `emit`: kOk, or what stopped
 // them (the input read again may fail).
-using TokenBlocks =
-    std::function<Status(const std::function<void(const std::vector<Token>&)>& emit)>;
+using TokenBlocks = std::function<Status(const std::function<void(const TokenList&)>& emit)>;
 
 Status Emit(std::size_t entryCount, const WriteOptions& options,
             const std::vector<std::uint8_t>& table, std::int64_t total,
-          const std::vector<Block>& blocks, const TokenCounts& counts, const TokenBlocks& tokens,
-          std::vector<std::uint8_t>& out, std::string* error) {
+            const std::vector<Block>& blocks, const TokenCounts& counts, const TokenBlocks& tokens,
+            std::vector<std::uint8_t>& out, std::string* error) {
     // Code lengths from the counts; the codewords are the decoder's own.
     const int symbolCount = options.largeModel ? 1280 : 768;
     const unsigned slotCount = options.largeModel ? 512 : 256;
@@ -492,10 +491,10 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
     BitPacker bits(out);
     for (std::uint8_t l : symbolLengths) bits.Put(l, 5);
     for (std::uint8_t l : lengthLengths) bits.Put(l, 5);
-    const Status produced = tokens([&](const std::vector<Token>& block) {
-        for (const Token& t : block) {
+    const Status produced = tokens([&](const TokenList& block) {
+        block.ForEach([&](Token t) {
             bits.PutCode(symbolCodes[t.symbol], symbolBits[t.symbol]);
-            if (t.symbol >= slotCount) continue;
+            if (t.symbol >= slotCount) return;
             if (t.lengthValue < kEscape) {
                 bits.PutCode(lengthCodes[t.lengthValue], lengthBits[t.lengthValue]);
             } else {
@@ -505,7 +504,7 @@ Status Emit(std::size_t entryCount, const WriteOptions& options,
                 bits.Put(n - 1, 5);
                 bits.Put(t.lengthValue, n);
             }
-        }
+        });
         if (verifier.joinable() && out.size() - published >= kPublishEvery) {
             published = out.size();
             emitted.Publish(published - kHeaderSize, false);
@@ -595,7 +594,7 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
     const int threads = ThreadCount(options);
     const std::int64_t groupBytes =
         options.groupBytes > 0 ? options.groupBytes : kDefaultGroupBytes;
-    std::vector<std::vector<Token>> tokens;
+    std::vector<TokenList> tokens;
 
     std::vector<std::uint8_t> sampleBytes;
     std::vector<Block> sample;
@@ -615,7 +614,7 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
             // The forms are compared under the quicker lazy parse.
             s.optimal = false;
             s.lazySteps = 1;
-            std::vector<std::vector<Token>> t;
+            std::vector<TokenList> t;
             ok[form] = ParseBlocks(sample, s, PriceTable::Default(s.largeModel), 1, t);
             if (ok[form]) bits[form] = CodedBits(CountTokens(t, s.largeModel));
         });
@@ -675,35 +674,36 @@ Status Write(const std::vector<EntrySource>& entries, const WriteOptions& option
     const std::size_t keptParseBytes = static_cast<std::size_t>(
         options.keptParseBytes > 0 ? options.keptParseBytes : kDefaultKeptParseBytes);
     TokenCounts counts;
-    std::vector<std::vector<Token>> kept;
-    std::size_t keptTokens = 0;
+    std::vector<TokenList> kept;
+    std::size_t keptBytes = 0;
     bool keeping = true;
     const Status status =
         ForEachGroup(input, groupBytes, blocks, error,
                      [&](const std::vector<Block>& group, std::size_t, std::size_t) {
                          if (!ParseBlocks(group, settings, prices, threads, tokens)) return false;
                          AddCounts(counts, CountTokens(tokens, settings.largeModel));
-                         for (std::vector<Token>& t : tokens) {
-                             keptTokens += t.size();
+                         for (TokenList& t : tokens) {
+                             keptBytes += t.bytes();
                              if (keeping) kept.push_back(std::move(t));
                          }
-                         if (keeping && keptTokens * sizeof(Token) > keptParseBytes) {
+                         if (keeping && keptBytes > keptParseBytes) {
                              keeping = false;
-                             std::vector<std::vector<Token>>().swap(kept);
+                             std::vector<TokenList>().swap(kept);
                          }
                          return true;
                      });
     if (status != Status::kOk) return status;
-    const TokenBlocks produce = [&](const std::function<void(const std::vector<Token>&)>& emit) {
+    std::vector<TokenList>().swap(tokens);
+    const TokenBlocks produce = [&](const std::function<void(const TokenList&)>& emit) {
         if (keeping) {
-            for (const std::vector<Token>& t : kept) emit(t);
+            for (const TokenList& t : kept) emit(t);
             return Status::kOk;
         }
         return ForEachGroup(input, groupBytes, blocks, error,
                             [&](const std::vector<Block>& group, std::size_t, std::size_t) {
                                 if (!ParseBlocks(group, settings, prices, threads, tokens))
                                     return false;
-                                for (const std::vector<Token>& t : tokens) emit(t);
+                                for (const TokenList& t : tokens) emit(t);
                                 return true;
                             });
     };
@@ -765,7 +765,8 @@ Status WriteArchiveFromSources(const std::vector<EntrySource>& entries, const Wr
 }
 
 Status MakeSelfExtracting(const std::vector<std::uint8_t>& programImage,
-                          const std::vector<std::uint8_t>& archive, std::vector<std::uint8_t>& out) {
+                          const std::vector<std::uint8_t>& archive,
+                          std::vector<std::uint8_t>& out) {
     try {
         out.clear();
         out.reserve(programImage.size() + archive.size() + kTrailerSize);

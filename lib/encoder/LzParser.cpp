@@ -178,7 +178,7 @@ LzParser::Choice LzParser::Best(std::int32_t pos, std::uint8_t context) const {
     return best;
 }
 
-void LzParser::ParseBlock(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens) {
+void LzParser::ParseBlock(const std::uint8_t* data, std::int32_t size, TokenList& tokens) {
     if (settings_.optimal) {
         ParseBlockOptimal(data, size, tokens);
         return;

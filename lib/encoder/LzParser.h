@@ -17,6 +17,48 @@ struct Token {
     std::uint32_t lengthValue;
 };
 
+// The tokens of one block, packed so that a whole large block's parse can be
+// kept for the emission: one 16-bit word per token, the symbol (below 2048)
+// in its low 11 bits and a reference's length value in the top 5 when it is
+// below 31; a larger value is 31 there and follows in two more words, low
+// half first.
+class TokenList {
+  public:
+    void reserve(std::size_t tokens) { words_.reserve(tokens); }
+    void push_back(Token t) {
+        if (t.lengthValue < kLongLength) {
+            words_.push_back(static_cast<std::uint16_t>(t.symbol | t.lengthValue << 11));
+        } else {
+            words_.push_back(static_cast<std::uint16_t>(t.symbol | kLongLength << 11));
+            words_.push_back(static_cast<std::uint16_t>(t.lengthValue));
+            words_.push_back(static_cast<std::uint16_t>(t.lengthValue >> 16));
+        }
+        ++count_;
+    }
+    std::size_t size() const { return count_; }
+    std::size_t bytes() const { return words_.size() * sizeof(std::uint16_t); }
+    // Calls visit(Token) for every token in order.
+    template <class Visit>
+    void ForEach(const Visit& visit) const {
+        const std::uint16_t* w = words_.data();
+        const std::uint16_t* const end = w + words_.size();
+        while (w < end) {
+            Token t{static_cast<std::uint16_t>(*w & 0x7FF), static_cast<std::uint32_t>(*w >> 11)};
+            ++w;
+            if (t.lengthValue == kLongLength) {
+                t.lengthValue = w[0] | static_cast<std::uint32_t>(w[1]) << 16;
+                w += 2;
+            }
+            visit(t);
+        }
+    }
+
+  private:
+    static constexpr std::uint32_t kLongLength = 31;
+    std::vector<std::uint16_t> words_;
+    std::size_t count_ = 0;
+};
+
 // What each coded item is expected to cost, in 1/16 bit, for ranking the
 // choices of a parse: from the code lengths of an earlier parse, or from a
 // rough default shape when none has been made.
@@ -76,10 +118,10 @@ class LzParser {
     void SetPrices(const PriceTable& prices) { prices_ = prices; }
 
     // Parses one block with fresh rings and appends its tokens.
-    void ParseBlock(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens);
+    void ParseBlock(const std::uint8_t* data, std::int32_t size, TokenList& tokens);
 
     // The parse of ParseBlock when settings.optimal is set (OptimalParser.cpp).
-    void ParseBlockOptimal(const std::uint8_t* data, std::int32_t size, std::vector<Token>& tokens);
+    void ParseBlockOptimal(const std::uint8_t* data, std::int32_t size, TokenList& tokens);
 
     // Ways to code the bytes at one position, as the optimal parse weighs
     // them: candidate references that no other beats in both length and

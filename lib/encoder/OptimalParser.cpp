@@ -155,8 +155,7 @@ void LzParser::Collect(std::int32_t pos, std::uint8_t context, std::uint32_t dep
     }
 }
 
-void LzParser::ParseBlockOptimal(const std::uint8_t* data, std::int32_t size,
-                                 std::vector<Token>& tokens) {
+void LzParser::ParseBlockOptimal(const std::uint8_t* data, std::int32_t size, TokenList& tokens) {
     const std::uint32_t n = rings_.slotCount;
     data_ = data;
     size_ = static_cast<std::uint32_t>(size);
