@@ -212,7 +212,7 @@ LevelPlan PlanFor(const WriteOptions& options) {
         bool chooseModes;
     } kLevels[9] = {
         // depth, lazy, nice, oneByte, minMatch, pricePasses, optimal, refinePasses, chooseModes
-        {64, 0, 64, false, 3, 0, false, 0, false}, {0, 0, 128, false, 3, 1, false, 0, false},
+        {32, 0, 64, false, 3, 0, false, 0, false}, {0, 0, 128, false, 3, 1, false, 0, false},
         {0, 0, 128, false, 2, 1, false, 0, false}, {0, 1, 128, false, 2, 1, false, 0, false},
         {0, 1, 256, false, 2, 1, false, 0, false}, {0, 1, 512, true, 2, 1, false, 0, false},
         {0, 1, 512, true, 2, 1, false, 0, true},   {0, 0, 256, true, 2, 1, true, 1, true},
