@@ -89,7 +89,7 @@ const char kAddHelp[] =
     "  -l, --large           the large model (bigger alphabet and rings)\n"
     "  -i, --inner           also offer positions inside copies to the rings\n"
     "  --level=N             1 (fastest) to 9 (smallest), default 6\n"
-    "  --depth=N             search only the N newest positions (0: all)\n"
+    "  --depth=N             search only the N newest positions (0: as the level does)\n"
     "  -p, --password=PW     scramble the archive under this password\n"
     "  -P, --ask-password    ask for the password twice, without echo\n"
     "  --sfx                 write a self-extracting program (qkdec + archive)\n"
