@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "format/ByteOrder.h"
+#include "platform/Text.h"
 
 namespace qk::test {
 
@@ -83,6 +84,19 @@ Bytes ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Sjis(const std::string& utf8) {
+    std::string cp932;
+    if (!platform::Utf8ToCp932(utf8, cp932)) throw std::invalid_argument("no CP932 form: " + utf8);
+    return cp932;
+}
+
+Bytes Noise(std::size_t size, std::uint32_t seed) {
+    Bytes data(size);
+    for (std::uint8_t& b : data)
+        b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
+    return data;
 }
 
 void WriteFileBytes(const std::string& path, const Bytes& data) {

@@ -32,6 +32,11 @@ Bytes FromHex(const std::string& hex);  // blanks between the bytes are skipped
 std::string ToHex(const std::uint8_t* data, std::size_t size);
 std::string Sha256Hex(const std::uint8_t* data, std::size_t size);
 Bytes ReadFileBytes(const std::string& path);
+// The CP932 form of a UTF-8 text; throws std::invalid_argument for a
+// character that has none, so a test never runs on a wrong name.
+std::string Sjis(const std::string& utf8);
+// Bytes that do not compress, the same for the same seed.
+Bytes Noise(std::size_t size, std::uint32_t seed);
 void WriteFileBytes(const std::string& path, const Bytes& data);
 
 // Fields written MSB first, for hand-made streams.

@@ -7,9 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
-#include "platform/Text.h"
 #include "qk1/ArchiveWriter.h"
 #include "support/TestSupport.h"
 
@@ -66,11 +64,9 @@ void WriteArchiveFile(const std::string& path, const Entries& entries,
 }
 
 // `size` bytes that do not compress.
-std::string Noise(std::size_t size, unsigned seed = 7) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
+std::string NoiseText(std::size_t size, std::uint32_t seed = 7) {
+    const Bytes bytes = Noise(size, seed);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // Empty when `text` holds each of `fragments`, else what is amiss and the
@@ -103,7 +99,7 @@ struct O {
 const Entries kTable = {{"notes.txt", "new notes\n"},
                         {".bashrc", "new rc\n"},
                         {"sub\\a.txt", "new a\n"},
-                        {"noise.bin", Noise(3000)}};
+                        {"noise.bin", NoiseText(3000)}};
 
 void RunAll(const std::vector<O>& outcomes) {
     for (const O& o : outcomes) {
@@ -343,19 +339,13 @@ struct Row {
     std::string key{}, args{};    // the archive's key bytes; the words that give the password
 };
 
-std::string Sjis(const std::string& utf8) {
-    std::string cp932;
-    EXPECT_TRUE(platform::Utf8ToCp932(utf8, cp932)) << utf8;
-    return cp932;
-}
-
 std::string Outside(const std::string& name) {
     return "ファイル名(" + name + ")が出力先フォルダの外を指しています。";
 }
 
 std::vector<Row> Rows() {
     const std::string hyou = "\x95\x5C";  // 表, its second byte a backslash
-    const std::string first = Noise(3000), second = Noise(2000, 8);
+    const std::string first = NoiseText(3000), second = NoiseText(2000, 8);
     const std::string noPassword = "パスワードが入力されませんでした。";
     std::vector<Row> rows = {
         Row("a separator inside a character under the C locale",

@@ -7,18 +7,13 @@
 #include <string>
 
 #include "format/EntryTable.h"
-#include "platform/Text.h"
 #include "qk1/ArchiveWriter.h"
+#include "support/TestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-std::string Sjis(const std::string& utf8) {
-    std::string cp932;
-    qk::platform::Utf8ToCp932(utf8, cp932);
-    return cp932;
-}
+using qk::test::Bytes;
+using qk::test::Sjis;
 
 Bytes Of(const std::string& text) {
     return Bytes(text.begin(), text.end());

@@ -22,17 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
+using test::Noise;
+using test::Sjis;
 
 // What qkdec shows first on every run.
 const std::string kBanner =
     "\n qkdec  : QuillKnot Decode Program for Windows95/NT Console\n"
     "        : Version 1.04 (Mar 10 1998)\n\n";
-
-std::string Sjis(const std::string& utf8) {
-    std::string cp932;
-    EXPECT_TRUE(platform::Utf8ToCp932(utf8, cp932)) << utf8;
-    return cp932;
-}
 
 std::string Utf8(const std::string& cp932) {
     std::string utf8;
@@ -51,13 +47,6 @@ Bytes Filled(std::size_t size, const char* pattern) {
 }
 
 // Bytes that do not compress, so that the archive is as long as its data.
-Bytes Noise(std::size_t size, std::uint32_t seed) {
-    Bytes data(size);
-    for (std::uint8_t& b : data)
-        b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 23);
-    return data;
-}
-
 // Shift-JIS folder and file names, an empty file, two batches ([3000] and
 // [1500, 0, 700, 400]).
 std::vector<ArchiveEntry> Tree() {
