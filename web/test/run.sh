@@ -43,4 +43,4 @@ export QK_WEB_PAGE=$PWD/build-web/page
 export QK_TOOL=$PWD/$native/programs/qk
 export QK_MAKE_ARCHIVE=$PWD/build-web/make-archive
 export QK_VECTORS_DIR=${QK_VECTORS_DIR:-$PWD/tests/data/vectors}
-node --test --test-reporter=spec web/test/web.test.mjs
+node --test --test-reporter=tap web/test/web.test.mjs
