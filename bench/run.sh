@@ -175,34 +175,43 @@ bench_tree() {  # bench_tree CASE FOLDER TAR LEVELS
         row "$name pack" "qk a level $level" $r "$(stat -c %s "$WORK/$name.$level.qk1")"
     done
     echo "== $name: extracting"
-    local out
-    # The folder of the previous run is removed and the removal written out
-    # before the clock starts, so that no run pays for its predecessor's.
-    fresh_out() { rm -rf "$out"; mkdir -p "$out"; sync; }
-    extract_tar() { fresh_out; run 1 -- tar -xzf "$WORK/$name.tar.gz" -C "$out"; }
+    # Every run writes into a folder of its own that nothing was removed
+    # from: ext4 skips the inodes freed by a recent removal when it makes new
+    # files, and a run after a large removal can take ten times as long
+    # (the time goes to ext4_create scanning them). The folders are removed
+    # when the case is done, an untimed round first takes whatever an earlier
+    # removal left, and the tools take turns in every round, so that a disk
+    # whose speed drifts during the case weighs on each of them alike.
+    # extract_TOOL ARCHIVE FOLDER
+    extract_tar() { run 1 -- tar -xzf "$WORK/$name.tar.gz" -C "$2"; }
     extract_qk() {
-        fresh_out
-        if [ -n "$QKDEC" ]; then run 1 -o /dev/null -- "$QKDEC" -y "-d$out/" "$1"; else run 1 -- "$BENCH" extract "$1" "$out"; fi
+        if [ -n "$QKDEC" ]; then run 1 -o /dev/null -- "$QKDEC" -y "-d$2/" "$1"; else run 1 -- "$BENCH" extract "$1" "$2"; fi
     }
-    extract_qkx() { fresh_out; run 1 -- "$QK" x -q -o "$out" "$1"; }
-    median_of() {  # median_of FUNCTION ARGS: RUNS calls, median times, largest peak
-        local times=() cpus=() peak=0 t p c
-        for _ in $(seq "$RUNS"); do
-            read -r t p c < <("$@")
-            times+=("$t"); cpus+=("$c"); [ "$p" -gt "$peak" ] && peak=$p
-        done
-        printf '%s %s %s\n' "$(printf '%s\n' "${times[@]}" | median)" "$peak" "$(printf '%s\n' "${cpus[@]}" | median)"
-    }
+    extract_qkx() { run 1 -- "$QK" x -q -o "$2" "$1"; }
+    local tools=(extract_tar extract_qk) labels=("tar -xzf" "qkdec -y (level $best)") sizes
+    sizes=("$(stat -c %s "$WORK/$name.tar.gz")" "$(stat -c %s "$WORK/$name.$best.qk1")")
+    if [ -n "$QK" ]; then tools+=(extract_qkx); labels+=("qk x (level $best)"); sizes+=("${sizes[1]}"); fi
     # Into tmpfs, and into a folder on the disk that holds /var/tmp (the
     # page cache takes the writes in both; the disk adds the file system's
     # own work).
-    local where case
+    local where case i round t p c parent out n=0
     for where in tmpfs disk; do
-        if [ "$where" = tmpfs ]; then out="$WORK/out"; case="$name extract"; else out=$(mktemp -d -p /var/tmp qkbench-out.XXXXXX); case="$name extract (disk)"; fi
-        r=$(median_of extract_tar); row "$case" "tar -xzf" $r "$(stat -c %s "$WORK/$name.tar.gz")"
-        r=$(median_of extract_qk "$WORK/$name.$best.qk1"); row "$case" "qkdec -y (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
-        if [ -n "$QK" ]; then r=$(median_of extract_qkx "$WORK/$name.$best.qk1"); row "$case" "qk x (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"; fi
-        rm -rf "$out"
+        if [ "$where" = tmpfs ]; then parent=$(mktemp -d -p "$WORK" out.XXXXXX); case="$name extract"; else parent=$(mktemp -d -p /var/tmp qkbench-out.XXXXXX); case="$name extract (disk)"; fi
+        local -a times=() cpus=() peaks=()
+        for round in $(seq 0 "$RUNS"); do
+            for i in "${!tools[@]}"; do
+                n=$((n + 1)); out="$parent/$n"; mkdir -p "$out"; sync
+                read -r t p c < <("${tools[$i]}" "$WORK/$name.$best.qk1" "$out")
+                [ "$(find "$out" -type f | wc -l)" -gt 0 ] || { echo "nothing extracted: ${labels[$i]}" >&2; exit 1; }
+                [ "$round" = 0 ] && continue
+                times[$i]+="$t "; cpus[$i]+="$c "
+                [ "$p" -gt "${peaks[$i]:-0}" ] && peaks[$i]=$p
+            done
+        done
+        for i in "${!tools[@]}"; do
+            row "$case" "${labels[$i]}" "$(tr ' ' '\n' <<<"${times[$i]}" | grep . | median)" "${peaks[$i]}" "$(tr ' ' '\n' <<<"${cpus[$i]}" | grep . | median)" "${sizes[$i]}"
+        done
+        rm -rf "$parent"
     done
     r=$(qk_test "$WORK/$name.$best.qk1"); row "$name extract" "qk t (level $best)" $r "$(stat -c %s "$WORK/$name.$best.qk1")"
 }
