@@ -33,9 +33,7 @@ class TokenList {
             words_.push_back(static_cast<std::uint16_t>(t.lengthValue));
             words_.push_back(static_cast<std::uint16_t>(t.lengthValue >> 16));
         }
-        ++count_;
     }
-    std::size_t size() const { return count_; }
     std::size_t bytes() const { return words_.size() * sizeof(std::uint16_t); }
     // Calls visit(Token) for every token in order.
     template <class Visit>
@@ -56,7 +54,6 @@ class TokenList {
   private:
     static constexpr std::uint32_t kLongLength = 31;
     std::vector<std::uint16_t> words_;
-    std::size_t count_ = 0;
 };
 
 // What each coded item is expected to cost, in 1/16 bit, for ranking the
