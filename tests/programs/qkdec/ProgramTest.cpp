@@ -46,7 +46,6 @@ Bytes Filled(std::size_t size, const char* pattern) {
     return data;
 }
 
-// Bytes that do not compress, so that the archive is as long as its data.
 // Shift-JIS folder and file names, an empty file, two batches ([3000] and
 // [1500, 0, 700, 400]).
 std::vector<ArchiveEntry> Tree() {
